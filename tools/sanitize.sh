@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# AddressSanitizer (with leak checking) over the whole suite, then ThreadSanitizer over the tests
+# that run threads. Each in its own build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+cmake -S . -B build-asan -G Ninja -DVELMORA_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-asan -j "$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" --timeout 900)
+
+cmake -S . -B build-tsan -G Ninja -DVELMORA_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-tsan -j "$jobs"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs" --timeout 900 -L threads)
