@@ -9,6 +9,8 @@
 // thread, so a stopped thread that returns long after its handle was closed frees it cleanly.
 #pragma once
 
+#include <type_traits>
+
 #include "platform/kernel/win_types.h"
 
 using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID lpThreadParameter);
@@ -47,6 +49,20 @@ bool IsCurrentThreadStopped();
 
 // The same question about another thread, by its id; false for an unknown or finished id.
 bool IsThreadStopped(DWORD threadId);
+
+// Runs action unless the calling thread has been stopped, and keeps TerminateThread from
+// completing while it runs: once TerminateThread has returned, no action of that thread runs any
+// more, and everything an earlier one wrote is visible to the thread that stopped it. For the few
+// plain writes a worker makes to state that its stopper reads afterwards. Keep actions short and
+// never block in one. Returns whether the action ran. On a thread not made by CreateThread it
+// always runs.
+bool RunUnlessStopped(void (*action)(void* context), void* context);
+
+template <class Action> bool RunUnlessStopped(Action&& action) {
+    using Plain = std::remove_reference_t<Action>;
+    return RunUnlessStopped([](void* context) { (*static_cast<Plain*>(context))(); },
+                            const_cast<void*>(static_cast<const void*>(&action)));
+}
 
 // Waits until the thread's procedure has really returned, stopped or not (for tests and orderly
 // shutdown: a stopped thread is already "ended" to WaitForSingleObject). Returns true when it

@@ -126,6 +126,19 @@ bool IsThreadStopped(DWORD threadId) {
     return state && state->stopped.load(std::memory_order_acquire);
 }
 
+bool RunUnlessStopped(void (*action)(void* context), void* context) {
+    ThreadState* current = t_current;
+    if (current == nullptr) {
+        action(context);
+        return true;
+    }
+    std::lock_guard guard(current->lock);
+    if (current->stopped.load(std::memory_order_relaxed))
+        return false;
+    action(context);
+    return true;
+}
+
 bool WaitForThreadReturn(HANDLE hThread, DWORD dwMilliseconds) {
     auto thread = LookupThread(hThread);
     return thread && thread->WaitUntilReturned(dwMilliseconds);

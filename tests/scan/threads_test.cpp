@@ -154,3 +154,44 @@ TEST(Threads, SleepWaitsAtLeastTheGivenTime) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
     Sleep(0);
 }
+
+namespace {
+
+struct Counter {
+    int count = 0;  // plain on purpose: the guard is what makes the stopper's read safe
+    std::atomic<bool> started{false};
+    std::atomic<int> refused{0};
+};
+
+DWORD WINAPI CountWhileAllowed(LPVOID raw) {
+    auto* counter = static_cast<Counter*>(raw);
+    counter->started = true;
+    for (;;) {
+        if (!RunUnlessStopped([&] { ++counter->count; }))
+            ++counter->refused;
+        if (counter->refused > 1000)
+            break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(Threads, NoGuardedActionRunsOnceTheStopHasReturned) {
+    Counter counter;
+    HANDLE thread = CreateThread(nullptr, 0, CountWhileAllowed, &counter, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (!counter.started)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(TerminateThread(thread, 0));
+    int atStop = counter.count;
+    ASSERT_TRUE(WaitForThreadReturn(thread, INFINITE));
+    EXPECT_EQ(counter.count, atStop);
+    EXPECT_GT(counter.refused.load(), 0);
+    CloseHandle(thread);
+
+    bool ran = false;
+    EXPECT_TRUE(RunUnlessStopped([&] { ran = true; })) << "threads not made by CreateThread always run";
+    EXPECT_TRUE(ran);
+}
