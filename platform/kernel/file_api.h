@@ -51,6 +51,9 @@ using PLONG = LONG*;
 
 extern "C" {
 
+// Closes any kernel handle: files, mappings, threads, events, mutexes (see kernel_object.h).
+BOOL CloseHandle(HANDLE hObject);
+
 // INVALID_HANDLE_VALUE on failure (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
 // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_EXISTS...). lpSecurityAttributes and
 // hTemplateFile are ignored; of dwFlagsAndAttributes nothing is used.
