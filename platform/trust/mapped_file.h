@@ -1,0 +1,34 @@
+// A read-only view of a whole file, for hashing and parsing without copies.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace velmora::trust {
+
+class MappedFile {
+public:
+    // Maps the regular file behind a descriptor (which stays the caller's). Nullopt when it is not a
+    // regular file or cannot be mapped; an empty file gives an empty view.
+    static std::optional<MappedFile> FromDescriptor(int fd);
+    // Opens, maps and closes again: the view outlives the descriptor.
+    static std::optional<MappedFile> Open(const std::string& linuxPath);
+
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile();
+
+    std::span<const std::uint8_t> Bytes() const { return {m_data, m_size}; }
+
+private:
+    MappedFile(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+}  // namespace velmora::trust
