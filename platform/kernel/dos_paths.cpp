@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <climits>
 #include <mutex>
 #include <vector>
@@ -79,15 +80,24 @@ struct DriveTable {
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
-std::array<std::optional<std::string>, 26> SnapshotDrives() {
-    static std::mutex lock;
-    static DriveTable table;
+std::mutex g_tableLock;
+DriveTable g_table;
+std::chrono::steady_clock::time_point g_tableChecked;
 
+// The table is looked at again when the dosdevices folder in use changes, and otherwise at most
+// every half second: a scan maps a path for every file it visits.
+constexpr auto kRecheckInterval = std::chrono::milliseconds(500);
+
+const std::array<std::optional<std::string>, 26>& SnapshotDrivesLocked() {
     std::string folder = DosDevicesFolder();
+    auto now = std::chrono::steady_clock::now();
+    DriveTable& table = g_table;
+    if (table.valid && table.folder == folder && now - g_tableChecked < kRecheckInterval)
+        return table.drives;
+    g_tableChecked = now;
+
     struct stat st {};
     bool exists = stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-
-    std::lock_guard guard(lock);
     if (table.valid && table.folder == folder && table.exists == exists &&
         (!exists || (table.device == st.st_dev && table.inode == st.st_ino &&
                      SameTime(table.modified, st.st_mtim) && SameTime(table.changed, st.st_ctim))))
@@ -122,6 +132,16 @@ std::array<std::optional<std::string>, 26> SnapshotDrives() {
         }
     }
     return table.drives;
+}
+
+std::optional<std::string> DriveFolderOf(int index) {
+    std::lock_guard guard(g_tableLock);
+    return SnapshotDrivesLocked()[static_cast<std::size_t>(index)];
+}
+
+std::array<std::optional<std::string>, 26> SnapshotDrives() {
+    std::lock_guard guard(g_tableLock);
+    return SnapshotDrivesLocked();
 }
 
 struct ParsedDos {
@@ -210,6 +230,11 @@ std::optional<std::string> FindNoCase(const std::string& folder, const std::u16s
 
 }  // namespace
 
+void RefreshDrives() {
+    std::lock_guard guard(g_tableLock);
+    g_table.valid = false;
+}
+
 std::string DosDevicesFolder() {
     const char* prefix = getenv("WINEPREFIX");
     if (prefix && *prefix)
@@ -227,7 +252,7 @@ std::optional<std::string> DriveFolder(WCHAR letter) {
     int index = DriveIndex(letter);
     if (index < 0)
         return std::nullopt;
-    return SnapshotDrives()[static_cast<std::size_t>(index)];
+    return DriveFolderOf(index);
 }
 
 std::optional<std::string> DosPathToLinuxExact(std::u16string_view dosPath) {

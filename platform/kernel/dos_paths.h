@@ -49,6 +49,10 @@ CString LinuxPathToDos(const std::string& linuxPath);
 // The Linux folder of a drive letter (either case), or nullopt for no such drive.
 std::optional<std::string> DriveFolder(WCHAR letter);
 
+// Drive letters are read again when the dosdevices folder in use changes ($WINEPREFIX, $HOME),
+// else at most every half second; RefreshDrives makes a change to the folder count at once.
+void RefreshDrives();
+
 // The dosdevices folder in use (it need not exist).
 std::string DosDevicesFolder();
 

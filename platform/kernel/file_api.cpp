@@ -512,24 +512,67 @@ extern "C" BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
     return TRUE;
 }
 
-extern "C" DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-    auto resolved = Resolve(lpFileName);
+namespace {
+
+DWORD AttributesOf(const ResolvedPath& resolved) {
+    DWORD attributes = S_ISDIR(resolved.st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!(resolved.st.st_mode & 0222))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    auto slash = resolved.path.rfind('/');
+    if (slash != std::string::npos && slash + 1 < resolved.path.size() && resolved.path[slash + 1] == '.')
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    return attributes;
+}
+
+FILETIME FileTimeOf(const timespec& t) {
+    // 100-nanosecond steps since 1601-01-01.
+    std::uint64_t ticks = (static_cast<std::uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
+                          static_cast<std::uint64_t>(t.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+std::optional<ResolvedPath> ResolveExisting(LPCWSTR name) {
+    auto resolved = Resolve(name);
     if (!resolved) {
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
+        return std::nullopt;
     }
     if (!resolved->exists) {
         SetLastError(resolved->error == ENOENT ? MissingError(resolved->path) : ErrorFromErrno(resolved->error));
-        return INVALID_FILE_ATTRIBUTES;
+        return std::nullopt;
     }
-    DWORD attributes = S_ISDIR(resolved->st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (!(resolved->st.st_mode & 0222))
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    auto slash = resolved->path.rfind('/');
-    if (slash != std::string::npos && slash + 1 < resolved->path.size() && resolved->path[slash + 1] == '.')
-        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    return resolved;
+}
+
+}  // namespace
+
+extern "C" DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    auto resolved = ResolveExisting(lpFileName);
+    if (!resolved)
+        return INVALID_FILE_ATTRIBUTES;
     SetLastError(ERROR_SUCCESS);
-    return attributes;
+    return AttributesOf(*resolved);
+}
+
+extern "C" BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                     LPVOID lpFileInformation) {
+    if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto resolved = ResolveExisting(lpFileName);
+    if (!resolved)
+        return FALSE;
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation);
+    data->dwFileAttributes = AttributesOf(*resolved);
+    data->ftCreationTime = FileTimeOf(resolved->st.st_ctim);
+    data->ftLastAccessTime = FileTimeOf(resolved->st.st_atim);
+    data->ftLastWriteTime = FileTimeOf(resolved->st.st_mtim);
+    auto size = S_ISREG(resolved->st.st_mode) ? static_cast<std::uint64_t>(resolved->st.st_size) : 0;
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 extern "C" BOOL DeleteFileW(LPCWSTR lpFileName) {

@@ -90,6 +90,19 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName);
 
 BOOL DeleteFileW(LPCWSTR lpFileName);
 
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+
+// Attributes as GetFileAttributesW, plus the size and times, from one look at the file.
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
+
 }  // extern "C"
 
 namespace velmora::kernel {
