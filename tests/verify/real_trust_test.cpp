@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -33,7 +34,12 @@ std::u16string DosPath(const fs::path& path) {
 
 class RealTrust : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {}
+    // The fixtures' test root is the only extra anchor, and their fake Windows folder holds the
+    // system catalogs. Set here rather than by the test runner, so the program runs the same by hand.
+    static void SetUpTestSuite() {
+        setenv("VELMORA_TRUST_ANCHORS", (kFixtures / "pki" / "root-ca.pem").c_str(), 1);
+        setenv("WINDIR", (kFixtures / "windows").c_str(), 1);
+    }
 
     void SetUp() override {
         if (!fs::exists(TrustLibraryFile()))
