@@ -190,7 +190,10 @@ TEST(Catalogs, HashLengthProtocolNeverWritesPastTheGivenCapacity) {
 // WINDIR is read when a context first looks something up, so each case sets it first.
 class CatalogFolder : public ::testing::Test {
 protected:
-    void SetUp() override { m_saved = std::getenv("WINDIR") ? std::getenv("WINDIR") : ""; }
+    void SetUp() override {
+        Api();  // sets the fixtures' WINDIR first
+        m_saved = std::getenv("WINDIR") ? std::getenv("WINDIR") : "";
+    }
     void TearDown() override { setenv("WINDIR", m_saved.c_str(), 1); }
     std::string m_saved;
 };

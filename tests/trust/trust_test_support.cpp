@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -14,6 +15,9 @@ namespace trust_test {
 const WinTrustApi& Api() {
     static const WinTrustApi api = [] {
         WinTrustApi a;
+        // The test root is the one extra anchor; the fixtures' Windows folder holds the catalogs.
+        setenv("VELMORA_TRUST_ANCHORS", Fixture("pki/root-ca.pem").c_str(), 1);
+        setenv("WINDIR", Fixture("windows").c_str(), 1);
         void* library = dlopen(VELMORA_WINTRUST_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!library)
             return a;
