@@ -1,0 +1,115 @@
+#include "cli/ordered_verifier.h"
+
+#include <algorithm>
+
+#include "scan/scan_workers.h"
+#include "verify/signer_name.h"
+
+namespace velmora::cli {
+
+OrderedVerifier::OrderedVerifier(int jobs, Emit emit)
+    : m_jobs(std::max(jobs, 1)),
+      // Enough files in flight that one large file does not leave the other workers idle, few
+      // enough that memory stays flat however large the tree.
+      m_window(static_cast<std::size_t>(std::max(jobs, 1)) * 8),
+      m_emit(std::move(emit)) {
+    if (m_jobs > 1) {
+        m_workers.reserve(static_cast<std::size_t>(m_jobs));
+        for (int i = 0; i < m_jobs; ++i)
+            m_workers.emplace_back([this] { WorkerLoop(); });
+    }
+}
+
+OrderedVerifier::~OrderedVerifier() { Finish(true); }
+
+void OrderedVerifier::VerifyInto(VerifiedFile& file) {
+    file.code = VerifyOneFile(file.fullPath);
+    file.signer = g_szSignerName;
+}
+
+void OrderedVerifier::Submit(const CString& name, const CString& fullPath) {
+    if (m_workers.empty()) {
+        VerifiedFile file{name, fullPath, 0, {}};
+        VerifyInto(file);
+        m_verified.fetch_add(1, std::memory_order_relaxed);
+        m_emit(file);
+        return;
+    }
+    while (m_flight.size() >= m_window)
+        EmitReady(true);
+    auto task = std::make_unique<Task>();
+    task->file.name = name;
+    task->file.fullPath = fullPath;
+    {
+        std::lock_guard guard(m_lock);
+        m_queue.push_back(task.get());
+        m_flight.push_back(std::move(task));
+    }
+    m_workAvailable.notify_one();
+    EmitReady(false);
+}
+
+// Hands on the finished tasks at the front of the window; with wait, first waits until the
+// oldest one has finished.
+void OrderedVerifier::EmitReady(bool wait) {
+    while (!m_flight.empty()) {
+        Task* front = m_flight.front().get();
+        {
+            std::unique_lock guard(m_lock);
+            if (wait)
+                m_taskDone.wait(guard, [front] { return front->state == State::Done || front->state == State::Dropped; });
+            if (front->state != State::Done && front->state != State::Dropped)
+                return;
+        }
+        // The task is finished; no worker touches it any more.
+        std::unique_ptr<Task> task = std::move(m_flight.front());
+        m_flight.pop_front();
+        if (task->state == State::Done)
+            m_emit(task->file);
+        wait = false;
+    }
+}
+
+void OrderedVerifier::Finish(bool dropQueued) {
+    if (dropQueued) {
+        std::lock_guard guard(m_lock);
+        for (Task* task : m_queue)
+            task->state = State::Dropped;
+        m_queue.clear();
+    }
+    while (!m_flight.empty())
+        EmitReady(true);
+    {
+        std::lock_guard guard(m_lock);
+        m_quit = true;
+    }
+    m_workAvailable.notify_all();
+    for (auto& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+}
+
+void OrderedVerifier::WorkerLoop() {
+    for (;;) {
+        Task* task = nullptr;
+        {
+            std::unique_lock guard(m_lock);
+            m_workAvailable.wait(guard, [this] { return m_quit || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            task = m_queue.front();
+            m_queue.pop_front();
+            task->state = State::Running;
+        }
+        // The task's file is this worker's alone until it is marked done.
+        VerifyInto(task->file);
+        m_verified.fetch_add(1, std::memory_order_relaxed);
+        {
+            std::lock_guard guard(m_lock);
+            task->state = State::Done;
+        }
+        m_taskDone.notify_all();
+    }
+}
+
+}  // namespace velmora::cli
