@@ -34,6 +34,9 @@ public:
     // -1 when the list refused it. Called on the scan worker's thread.
     int AddResultRow(const CString& strFileName, int nVerdict, const CString& strFullPath);
 
+    // The recursive walk of a scan (scan/), run on the scan worker's thread.
+    void ScanDirectory(CString path);
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -43,6 +46,7 @@ protected:
     afx_msg void OnBnClickedRadioSystemDir();
     afx_msg void OnBnClickedRadioAllDrives();
     afx_msg void OnBnClickedRadioFolder();
+    afx_msg void OnBnClickedScan();
     afx_msg void OnBnClickedBrowse();
     afx_msg void OnBnClickedStop();
     afx_msg void OnClose();
