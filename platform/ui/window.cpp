@@ -111,25 +111,43 @@ bool IsLive(HWND hWnd) {
     return g_live.count(hWnd) != 0;
 }
 
+namespace {
+void CollectTree(HWND hWnd, std::vector<HWND>& out) {
+    out.push_back(hWnd);
+    for (HWND child : hWnd->children)
+        CollectTree(child, out);
+}
+} // namespace
+
 void UnregisterWindowTree(HWND hWnd) {
     if (!IsLive(hWnd))
         return;
-    for (HWND child : hWnd->children)
-        UnregisterWindowTree(child);
-    // The timers belong to the widget, which goes with its window; they only need to stop now.
-    for (auto& entry : hWnd->timers)
-        entry.second->stop();
-    hWnd->timers.clear();
-    if (hWnd->attached)
-        hWnd->attached->m_hWnd = nullptr;
-    hWnd->attached = nullptr;
+    std::vector<HWND> tree;
+    CollectTree(hWnd, tree);
     {
+        // The whole tree dies at once, so no queued call can still reach a part of it.
         std::lock_guard<std::mutex> guard(g_lock);
-        g_live.erase(hWnd);
+        for (HWND h : tree)
+            g_live.erase(h);
     }
-    // Calls that were queued for this window now find it gone and return at once.
+    for (HWND h : tree) {
+        // The timers belong to the widget, which goes with its window; they only need to stop now.
+        for (auto& entry : h->timers)
+            entry.second->stop();
+        h->timers.clear();
+        if (h->attached)
+            h->attached->m_hWnd = nullptr;
+        h->attached = nullptr;
+    }
+    // Calls that were queued for these windows now find them gone and return at once.
     RunPendingCalls();
-    delete hWnd;
+    // The records and their stand-in objects are kept, not freed: another thread may have read
+    // a handle or a GetDlgItem pointer just before the window went, and must find a dead window
+    // there rather than freed memory. A dialog leaves a few hundred bytes behind.
+    static std::mutex retiredLock;
+    static std::vector<HWND>* retired = new std::vector<HWND>;
+    std::lock_guard<std::mutex> guard(retiredLock);
+    retired->insert(retired->end(), tree.begin(), tree.end());
 }
 
 void RunPendingCalls() {
