@@ -14,6 +14,7 @@ inline constexpr std::string_view kTstInfo = "1.2.840.113549.1.9.16.1.4";
 inline constexpr std::string_view kSpcIndirectData = "1.3.6.1.4.1.311.2.1.4";
 inline constexpr std::string_view kRfc3161TimeStamp = "1.3.6.1.4.1.311.3.3.1";
 inline constexpr std::string_view kCertificateTrustList = "1.3.6.1.4.1.311.10.1";
+inline constexpr std::string_view kSystemComponentVerification = "1.3.6.1.4.1.311.10.3.6";
 inline constexpr std::string_view kLifetimeSigning = "1.3.6.1.4.1.311.10.3.13";
 inline constexpr std::string_view kCatalogMemberListV1 = "1.3.6.1.4.1.311.12.1.2";
 inline constexpr std::string_view kCatalogMemberListV2 = "1.3.6.1.4.1.311.12.1.3";

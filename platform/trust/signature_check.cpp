@@ -104,7 +104,17 @@ bool AllowsUsage(X509* certificate, Usage usage) {
     if (!(X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE))
         return true;
     const std::uint32_t usages = X509_get_extended_key_usage(certificate);
-    return (usages & XKU_ANYEKU) || (usages & (usage == Usage::CodeSigning ? XKU_CODE_SIGN : XKU_TIMESTAMP));
+    if (usages & XKU_ANYEKU)
+        return true;
+    switch (usage) {
+    case Usage::CodeSigning:
+        return usages & XKU_CODE_SIGN;
+    case Usage::CatalogSigning:
+        return (usages & XKU_CODE_SIGN) || HasExtendedUsage(certificate, oid::kSystemComponentVerification);
+    case Usage::TimeStamping:
+        return usages & XKU_TIMESTAMP;
+    }
+    return false;
 }
 
 bool SignedWithWeakDigest(X509* certificate) {
@@ -230,7 +240,7 @@ SignatureReport VerifySigner(const SignerInfo& signer, const SignedContent& sign
         report.chain.push_back(Encode(certificate.get()));
         return report;
     }
-    if (usage == Usage::CodeSigning && !at) {
+    if (usage != Usage::TimeStamping && !at) {
         // A lifetime-signing certificate is judged now even when time-stamped.
         if (!HasExtendedUsage(certificate.get(), oid::kLifetimeSigning))
             at = VerifiedTimeStamp(signer, signed_.certificates, anchors);
@@ -383,7 +393,7 @@ SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X5
     auto members = ParseTrustList(signedData->content);
     if (!members)
         return report;
-    report = VerifyFirstSigner(*signedData, anchors, Usage::CodeSigning);
+    report = VerifyFirstSigner(*signedData, anchors, Usage::CatalogSigning);
     if (report.verdict == Verdict::Trusted)
         list = std::move(*members);
     return report;

@@ -19,7 +19,9 @@ namespace velmora::trust {
 const EVP_MD* DigestForOid(std::string_view oid);
 bool IsWeakDigestOid(std::string_view oid);
 
-enum class Usage { CodeSigning, TimeStamping };
+// What the chain must be allowed to do. Catalogs of system files are signed for code signing or
+// for system component verification.
+enum class Usage { CodeSigning, CatalogSigning, TimeStamping };
 
 // Verifies the first signer of `signedData` over its content: the content-type and message-digest
 // attributes, the signature over the attributes as the file encodes them, then the chain. `at`

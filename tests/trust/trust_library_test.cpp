@@ -7,6 +7,11 @@
 #include <functional>
 #include <set>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include "platform/trust/signature_check.h"
+#include "platform/trust/signed_data.h"
 #include "tests/trust/trust_test_support.h"
 
 namespace trust_test {
@@ -226,6 +231,71 @@ TEST(EmbeddedSignature, AgreesWithOsslsigncodeOnEachFixture) {
         else
             EXPECT_EQ(ours, theirs) << "osslsigncode " << (theirs ? "trusts" : "refuses") << " it";
     }
+}
+
+// Signers may emit their authenticated attributes unsorted; the signature covers them as encoded.
+// Reversing the attributes of a good file and signing them again must still verify (a verifier
+// that re-encodes, and so sorts, would refuse it); reversing them without signing must not.
+TEST(EmbeddedSignature, AttributesAreVerifiedAsEncodedEvenWhenUnsorted) {
+    const Bytes original = ReadFile(Fixture("pe/signed-pe32-sha256.exe"));
+    const std::size_t table = Le32(original, SecurityEntry(original));
+    const velmora::trust::der::Bytes pkcs7(original.data() + table + 8, original.size() - table - 8);
+    const auto signedData = velmora::trust::ParseSignedData(velmora::trust::der::ReadFront(pkcs7)->whole);
+    ASSERT_TRUE(signedData.has_value());
+    const velmora::trust::SignerInfo& signer = signedData->signers.front();
+
+    std::vector<velmora::trust::der::Bytes> attributes;
+    velmora::trust::der::Reader reader(signer.authenticatedContents);
+    while (!reader.AtEnd())
+        attributes.push_back(reader.Next()->whole);
+    ASSERT_GE(attributes.size(), 2u);
+    Bytes reversed;
+    for (auto it = attributes.rbegin(); it != attributes.rend(); ++it)
+        reversed.insert(reversed.end(), it->begin(), it->end());
+
+    Bytes unsorted = original;
+    const std::size_t contentsAt = signer.authenticatedContents.data() - original.data();
+    std::copy(reversed.begin(), reversed.end(), unsorted.begin() + static_cast<std::ptrdiff_t>(contentsAt));
+    const auto folder = ScratchFolder("unsorted");
+    WriteFile(folder / "unsigned-order.exe", unsorted);
+    EXPECT_EQ(VerifyEmbedded(DosPath(folder / "unsigned-order.exe")).status, TRUST_E_BAD_DIGEST);
+
+    // Sign the reordered attributes (SET tag in place of [0]) with the signer's key.
+    const std::size_t attributesAt = signer.authenticatedAttributes.data() - original.data();
+    Bytes toSign(unsorted.begin() + static_cast<std::ptrdiff_t>(attributesAt),
+                 unsorted.begin() + static_cast<std::ptrdiff_t>(attributesAt + signer.authenticatedAttributes.size()));
+    toSign[0] = 0x31;
+    FILE* keyFile = std::fopen(Fixture("pki/signer.key").c_str(), "r");
+    ASSERT_NE(keyFile, nullptr);
+    EVP_PKEY* key = PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr);
+    std::fclose(keyFile);
+    ASSERT_NE(key, nullptr);
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    std::size_t length = signer.signature.size();
+    Bytes signature(length);
+    ASSERT_EQ(EVP_DigestSignInit(ctx, nullptr, velmora::trust::DigestForOid(signer.digestOid), nullptr, key), 1);
+    ASSERT_EQ(EVP_DigestSign(ctx, signature.data(), &length, toSign.data(), toSign.size()), 1);
+    EVP_MD_CTX_free(ctx);
+    EVP_PKEY_free(key);
+    ASSERT_EQ(length, signer.signature.size());
+    std::copy(signature.begin(), signature.end(),
+              unsorted.begin() + static_cast<std::ptrdiff_t>(signer.signature.data() - original.data()));
+    WriteFile(folder / "resigned.exe", unsorted);
+    EXPECT_EQ(VerifyEmbedded(DosPath(folder / "resigned.exe")).status, kTrusted);
+}
+
+TEST(EmbeddedSignature, Md5ImageDigestIsNotTrusted) {
+    const std::string tool = VELMORA_OSSLSIGNCODE;
+    if (tool.empty())
+        GTEST_SKIP() << "osslsigncode is not installed";
+    const auto folder = ScratchFolder("md5");
+    const std::string command = tool + " sign -certs '" + Fixture("pki/signer.pem").string() + "' -ac '" +
+                                Fixture("pki/chain-intermediate.pem").string() + "' -key '" +
+                                Fixture("pki/signer.key").string() + "' -h md5 -in '" +
+                                Fixture("pe/unsigned-pe32.exe").string() + "' -out '" +
+                                (folder / "md5.exe").string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(VerifyEmbedded(DosPath(folder / "md5.exe")).status, TRUST_E_BAD_DIGEST);
 }
 
 }  // namespace
