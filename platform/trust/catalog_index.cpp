@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/trust/mapped_file.h"
 #include "platform/trust/signature_check.h"
 
 namespace velmora::trust {
@@ -49,11 +48,11 @@ bool CatalogIndex::Before(const Entry& a, const Entry& b) {
     return a.catalog < b.catalog;
 }
 
-CatalogIndex CatalogIndex::Build(const std::string& folder) {
+CatalogIndex CatalogIndex::Build(const std::string& folder, Loader load) {
     CatalogIndex index;
     for (const std::string& name : CatalogNames(folder)) {
         const std::string path = folder + "/" + name;
-        const auto file = MappedFile::Open(path);  // refuses anything but a regular file
+        const auto file = load(path);  // refuses anything but a regular file
         if (!file)
             continue;
         const auto members = ReadCatalogMembers(file->Bytes());

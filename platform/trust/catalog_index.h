@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/trust/mapped_file.h"
+
 namespace velmora::trust {
 
 class CatalogIndex {
@@ -16,7 +18,9 @@ public:
     // Reads every *.cat of the folder in file-name order; catalogs that cannot be read or parsed
     // are skipped, and a missing folder gives an empty index. Signatures are not checked here:
     // that is the member check's job.
-    static CatalogIndex Build(const std::string& folder);
+    // `load` maps one catalog by its Linux path (MappedFile::Open unless told otherwise).
+    using Loader = std::optional<MappedFile> (*)(const std::string& linuxPath);
+    static CatalogIndex Build(const std::string& folder, Loader load = &MappedFile::Open);
 
     // The catalog (by position) that comes first among those listing the digest, from `from` on.
     std::optional<std::size_t> FirstCatalogListing(std::span<const std::uint8_t> digest,

@@ -8,6 +8,25 @@
 #include <utility>
 
 namespace velmora::trust {
+namespace {
+
+void Unmap(const std::uint8_t* data, std::size_t size) {
+    munmap(const_cast<std::uint8_t*>(data), size);
+}
+
+}  // namespace
+
+MappedFile MappedFile::Adopt(const std::uint8_t* data, std::size_t size, Release release) {
+    return MappedFile(data, size, release);
+}
+
+void MappedFile::Reset() {
+    if (m_data && m_release)
+        m_release(m_data, m_size);
+    m_data = nullptr;
+    m_size = 0;
+    m_release = nullptr;
+}
 
 std::optional<MappedFile> MappedFile::FromDescriptor(int fd) {
     struct stat info {};
@@ -15,12 +34,12 @@ std::optional<MappedFile> MappedFile::FromDescriptor(int fd) {
         return std::nullopt;
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size == 0)
-        return MappedFile(nullptr, 0);
+        return MappedFile(nullptr, 0, nullptr);
     void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (data == MAP_FAILED)
         return std::nullopt;
     madvise(data, size, MADV_SEQUENTIAL);
-    return MappedFile(static_cast<const std::uint8_t*>(data), size);
+    return MappedFile(static_cast<const std::uint8_t*>(data), size, &Unmap);
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& linuxPath) {
@@ -34,21 +53,21 @@ std::optional<MappedFile> MappedFile::Open(const std::string& linuxPath) {
 }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
+      m_release(std::exchange(other.m_release, nullptr)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
-        if (m_data)
-            munmap(const_cast<std::uint8_t*>(m_data), m_size);
+        Reset();
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
+        m_release = std::exchange(other.m_release, nullptr);
     }
     return *this;
 }
 
 MappedFile::~MappedFile() {
-    if (m_data)
-        munmap(const_cast<std::uint8_t*>(m_data), m_size);
+    Reset();
 }
 
 }  // namespace velmora::trust

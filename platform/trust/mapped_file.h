@@ -15,6 +15,9 @@ public:
     static std::optional<MappedFile> FromDescriptor(int fd);
     // Opens, maps and closes again: the view outlives the descriptor.
     static std::optional<MappedFile> Open(const std::string& linuxPath);
+    // Takes over a view mapped elsewhere; `release` undoes it when the view goes.
+    using Release = void (*)(const std::uint8_t* data, std::size_t size);
+    static MappedFile Adopt(const std::uint8_t* data, std::size_t size, Release release);
 
     MappedFile(MappedFile&& other) noexcept;
     MappedFile& operator=(MappedFile&& other) noexcept;
@@ -25,10 +28,13 @@ public:
     std::span<const std::uint8_t> Bytes() const { return {m_data, m_size}; }
 
 private:
-    MappedFile(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    MappedFile(const std::uint8_t* data, std::size_t size, Release release)
+        : m_data(data), m_size(size), m_release(release) {}
+    void Reset();
 
     const std::uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
+    Release m_release = nullptr;
 };
 
 }  // namespace velmora::trust

@@ -13,6 +13,7 @@
 #include "platform/kernel/dos_paths.h"
 #include "platform/kernel/file_api.h"
 #include "platform/kernel/kernel_object.h"
+#include "platform/kernel/wide_text.h"
 #include "platform/shell/special_folders.h"
 #include "platform/trust/catalog_index.h"
 #include "platform/trust/mapped_file.h"
@@ -99,18 +100,53 @@ std::optional<std::string> SystemCatalogFolder() {
     return kernel::DosPathToLinux(path);
 }
 
+// Views through the kernel layer's file mapping: a file that shrinks while we read it then reads
+// as zeros past its new end instead of ending the process.
+void UnmapKernelView(const std::uint8_t* data, std::size_t) {
+    UnmapViewOfFile(data);
+}
+
+std::optional<MappedFile> MapHandle(HANDLE file) {
+    DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
+    const DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+        return std::nullopt;
+    const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
+    if (size == 0)
+        return MappedFile::Adopt(nullptr, 0, nullptr);
+    if (size > SIZE_MAX)
+        return std::nullopt;
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping)
+        return std::nullopt;
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    CloseHandle(mapping);  // the view keeps what it needs
+    if (!view)
+        return std::nullopt;
+    return MappedFile::Adopt(static_cast<const std::uint8_t*>(view), static_cast<std::size_t>(size),
+                             &UnmapKernelView);
+}
+
+std::optional<MappedFile> MapPath(LPCWSTR path, DWORD share) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    auto mapped = MapHandle(file);
+    CloseHandle(file);
+    return mapped;
+}
+
+// Catalogs are read with write sharing too: someone updating one must not hide all the others.
+std::optional<MappedFile> MapCatalog(const std::string& linuxPath) {
+    return MapPath(Utf8ToUtf16(linuxPath).c_str(), FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
 // Maps a file given by handle (preferred) or DOS path, opened for reading with read sharing.
 std::optional<MappedFile> MapSubject(HANDLE file, LPCWSTR path) {
     if (file && file != INVALID_HANDLE_VALUE)
-        return MappedFile::FromDescriptor(kernel::KernelFileDescriptor(file));
-    if (!path)
-        return std::nullopt;
-    HANDLE opened = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (opened == INVALID_HANDLE_VALUE)
-        return std::nullopt;
-    auto mapped = MappedFile::FromDescriptor(kernel::KernelFileDescriptor(opened));
-    CloseHandle(opened);
-    return mapped;
+        return MapHandle(file);
+    return path ? MapPath(path, FILE_SHARE_READ) : std::nullopt;
 }
 
 // The 32-bit record sizes callers pass: a field is present when the record reaches past it.
@@ -153,8 +189,7 @@ SignatureReport VerifyCatalogMember(const WINTRUST_CATALOG_INFO& info) {
     failure.verdict = Verdict::Unreadable;
     if (info.cbStruct < kCatalogInfoThroughMemberPath || !info.pcwszCatalogFilePath || !info.pcwszMemberTag)
         return failure;
-    const auto catalogPath = kernel::DosPathToLinux(info.pcwszCatalogFilePath);
-    const auto catalog = catalogPath ? MappedFile::Open(*catalogPath) : std::nullopt;
+    const auto catalog = MapPath(info.pcwszCatalogFilePath, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (!catalog)
         return failure;
     TrustList list;
@@ -248,7 +283,7 @@ BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHash, BYTE* pbH
         return FALSE;
     }
     try {
-        const auto file = MappedFile::FromDescriptor(velmora::kernel::KernelFileDescriptor(hFile));
+        const auto file = MapHandle(hFile);
         if (!file) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
@@ -282,7 +317,7 @@ HCATINFO CryptCATAdminEnumCatalogFromHash(HCATADMIN hCatAdmin, BYTE* pbHash, DWO
     try {
         std::call_once(admin->indexed, [admin] {
             if (const auto folder = SystemCatalogFolder())
-                admin->index = CatalogIndex::Build(*folder);
+                admin->index = CatalogIndex::Build(*folder, &MapCatalog);
         });
         // Continuing an enumeration frees the previous catalog and looks past it.
         std::size_t start = 0;
