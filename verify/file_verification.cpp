@@ -22,7 +22,9 @@ constexpr DWORD WINTRUST_CATALOG_INFO_SIZE = 36;
 constexpr DWORD HASH_CAPACITY = 100;
 constexpr DWORD NAME_CAPACITY = 4096;
 
-HWND NoInteractiveUser() { return reinterpret_cast<HWND>(INVALID_HANDLE_VALUE); }
+HWND NoInteractiveUser() {
+    return reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+}
 
 void FillCommonFields(WINTRUST_DATA& data) {
     data = {};
@@ -67,7 +69,8 @@ int ObtainSignerName(HANDLE hStateData) {
 
     WCHAR name[NAME_CAPACITY];
     name[0] = u'\0';
-    CertNameToStrW(X509_ASN_ENCODING, &certificate->pCertInfo->Subject, CERT_X500_NAME_STR, name, NAME_CAPACITY);
+    CertNameToStrW(X509_ASN_ENCODING, &certificate->pCertInfo->Subject, CERT_X500_NAME_STR, name,
+                   NAME_CAPACITY);
     name[NAME_CAPACITY - 1] = u'\0'; // whatever the formatter did, the extraction reads a terminated string
     return ExtractSignerName(name);
 }
@@ -109,7 +112,8 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
     CloseVerificationState(data);
 
     // The catalog hash. The file is opened only on this path, and only once.
-    HANDLE hFile = CreateFileW(pszFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hFile =
+        CreateFileW(pszFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return VR_OPEN_FAILED;
     BYTE hash[HASH_CAPACITY];
@@ -123,7 +127,8 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
     if (!hashed || cbHash == 0 || cbHash > HASH_CAPACITY)
         return VR_NOT_TRUSTED;
 
-    HCATINFO hCatalog = g_WinTrustApi.pfnCryptCATAdminEnumCatalogFromHash(g_hCatAdmin, hash, cbHash, 0, nullptr);
+    HCATINFO hCatalog =
+        g_WinTrustApi.pfnCryptCATAdminEnumCatalogFromHash(g_hCatAdmin, hash, cbHash, 0, nullptr);
     if (hCatalog == nullptr)
         return VR_NOT_TRUSTED;
 

@@ -16,8 +16,10 @@ template <typename Fn> Fn Resolve(const char* exportName) {
 // One look-up per slot, in order; a missing export does not stop the ones after it.
 void ResolveAllEntryPoints() {
     WinTrustApi& api = g_WinTrustApi;
-    api.pfnCryptCATAdminAcquireContext = Resolve<CryptCATAdminAcquireContext_FN>("CryptCATAdminAcquireContext");
-    api.pfnCryptCATAdminReleaseContext = Resolve<CryptCATAdminReleaseContext_FN>("CryptCATAdminReleaseContext");
+    api.pfnCryptCATAdminAcquireContext =
+        Resolve<CryptCATAdminAcquireContext_FN>("CryptCATAdminAcquireContext");
+    api.pfnCryptCATAdminReleaseContext =
+        Resolve<CryptCATAdminReleaseContext_FN>("CryptCATAdminReleaseContext");
     api.pfnCryptCATAdminCalcHashFromFileHandle =
         Resolve<CryptCATAdminCalcHashFromFileHandle_FN>("CryptCATAdminCalcHashFromFileHandle");
     api.pfnCryptCATAdminEnumCatalogFromHash =
@@ -29,7 +31,8 @@ void ResolveAllEntryPoints() {
     api.pfnWinVerifyTrust = Resolve<WinVerifyTrust_FN>("WinVerifyTrust");
     api.pfnWTHelperProvDataFromStateData =
         Resolve<WTHelperProvDataFromStateData_FN>("WTHelperProvDataFromStateData");
-    api.pfnWTHelperGetProvCertFromChain = Resolve<WTHelperGetProvCertFromChain_FN>("WTHelperGetProvCertFromChain");
+    api.pfnWTHelperGetProvCertFromChain =
+        Resolve<WTHelperGetProvCertFromChain_FN>("WTHelperGetProvCertFromChain");
     api.pfnWTHelperGetProvSignerFromChain =
         Resolve<WTHelperGetProvSignerFromChain_FN>("WTHelperGetProvSignerFromChain");
 }
@@ -45,7 +48,9 @@ bool AllTrustEntryPointsResolved() {
            api.pfnWTHelperGetProvCertFromChain && api.pfnWTHelperGetProvSignerFromChain;
 }
 
-bool IsTrustBindingReady() { return g_hCatAdmin != nullptr && AllTrustEntryPointsResolved(); }
+bool IsTrustBindingReady() {
+    return g_hCatAdmin != nullptr && AllTrustEntryPointsResolved();
+}
 
 int BindTrustLibrary() {
     if (g_hWinTrust == nullptr) {

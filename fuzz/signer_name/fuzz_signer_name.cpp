@@ -28,8 +28,7 @@ void Check(LPCWSTR formatted) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::u16string text =
-        Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::u16string text = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
     Check(text.c_str());
 
     std::u16string formatted(4096, u'\0');

@@ -22,9 +22,9 @@
 namespace {
 
 struct LoadedModule {
-    void* library = nullptr;             // dlopen handle
-    std::string path;                    // the Linux file it came from
-    std::set<std::u16string> names;      // lower-cased module names it was loaded under
+    void* library = nullptr;        // dlopen handle
+    std::string path;               // the Linux file it came from
+    std::set<std::u16string> names; // lower-cased module names it was loaded under
     unsigned references = 0;
 };
 
@@ -88,7 +88,9 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool FileExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 // Redirections of the environment: "a.dll=/x/liba.so;b.dll=/y/libb.so".
 std::map<std::u16string, std::string> EnvironmentRedirects() {
@@ -102,7 +104,8 @@ std::map<std::u16string, std::string> EnvironmentRedirects() {
         const std::string_view entry = rest.substr(0, end);
         const std::size_t equals = entry.find('=');
         if (equals != std::string_view::npos && equals > 0)
-            redirects[ModuleKey(Utf8ToUtf16(entry.substr(0, equals)))] = std::string(entry.substr(equals + 1));
+            redirects[ModuleKey(Utf8ToUtf16(entry.substr(0, equals)))] =
+                std::string(entry.substr(equals + 1));
         rest.remove_prefix(std::min(end + 1, rest.size()));
     }
     return redirects;
@@ -291,9 +294,10 @@ extern "C" BOOL FreeLibrary(HMODULE hLibModule) {
         return FALSE;
     }
     LoadedModule& module = **it;
-    const bool refused = std::any_of(module.names.begin(), module.names.end(),
-                                     [&](const std::u16string& n) { return table.freeFails.count(n) != 0; }) ||
-                         EnvironmentSaysFreeFails(module.names);
+    const bool refused =
+        std::any_of(module.names.begin(), module.names.end(),
+                    [&](const std::u16string& n) { return table.freeFails.count(n) != 0; }) ||
+        EnvironmentSaysFreeFails(module.names);
     if (refused) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;

@@ -82,7 +82,8 @@ TEST_F(Binding, AMissingExportStopsNoLookUpAndKeepsTheLibraryLoaded) {
         const char* library;
         int missingSlot; // index in the table's order
     };
-    const MissingCase cases[] = {{FAKE_WINTRUST_NO_ACQUIRE_LIBRARY, 0}, {FAKE_WINTRUST_NO_CERT_HELPER_LIBRARY, 8}};
+    const MissingCase cases[] = {{FAKE_WINTRUST_NO_ACQUIRE_LIBRARY, 0},
+                                 {FAKE_WINTRUST_NO_CERT_HELPER_LIBRARY, 8}};
     for (const MissingCase& c : cases) {
         SCOPED_TRACE(c.library);
         velmora::kernel::RedirectModule(u"wintrust.dll", c.library);

@@ -35,7 +35,7 @@ inline void RecordModuleCall(const char* operation, const char* argument) {
 }
 
 class FakeTrustTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         velmora::kernel::ClearModuleOverrides();
         velmora::kernel::RedirectModule(u"wintrust.dll", FAKE_WINTRUST_LIBRARY);

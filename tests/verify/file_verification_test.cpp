@@ -21,7 +21,7 @@ using Calls = std::vector<std::string>;
 constexpr char16_t kSentinel[] = u"(left by the caller)";
 
 class Verification : public FakeTrustTest {
-protected:
+  protected:
     void SetUp() override {
         FakeTrustTest::SetUp();
         m_folder = fs::temp_directory_path() / ("verify-test-" + std::to_string(getpid()));
@@ -92,17 +92,19 @@ TEST_F(Verification, CatalogPathHashesOnceAndVerifiesAsMemberOfTheFirstCatalog) 
     const std::string hex = "00010A0F107F809BA5C3D4E0EFF0FEFF05503CC3"; // leading zeros, upper case
     const std::string head = "hwnd=invalid-handle-value action=generic-verify-v2 ";
     const std::string common = "cbStruct=48 policy=null sip=null ui=2 revoke=0 choice=";
-    const std::string fileTail = "url=null provFlags=16 uiContext=0 | file cbStruct=16 path='" + m_file.string() +
-                                 "' hFile=null known=null";
+    const std::string fileTail = "url=null provFlags=16 uiContext=0 | file cbStruct=16 path='" +
+                                 m_file.string() + "' hFile=null known=null";
     const std::string catalogTail =
-        "url=null provFlags=16 uiContext=0 | catalog cbStruct=36 version=0 catalog='" + Utf16ToUtf8(script.catalogs[0]) +
-        "' tag='" + hex + "' member='" + m_file.string() +
+        "url=null provFlags=16 uiContext=0 | catalog cbStruct=36 version=0 catalog='" +
+        Utf16ToUtf8(script.catalogs[0]) + "' tag='" + hex + "' member='" + m_file.string() +
         "' hMember=null hash=null cbHash=0 context=null";
     const Calls expected = {
         "WinVerifyTrust verify " + head + common + "1 state=null " + fileTail + " -> 0x800b0100 state#1",
         "WinVerifyTrust close " + head + common + "1 state=state#1 " + fileTail,
-        "CryptCATAdminCalcHashFromFileHandle file=open(size=1234) capacity=100 buffer=zeroed flags=0 -> TRUE length=20",
-        "CryptCATAdminEnumCatalogFromHash admin=admin hash=" + hex + " cbHash=20 flags=0 prev=null -> catalog#1",
+        "CryptCATAdminCalcHashFromFileHandle file=open(size=1234) capacity=100 buffer=zeroed flags=0 -> TRUE "
+        "length=20",
+        "CryptCATAdminEnumCatalogFromHash admin=admin hash=" + hex +
+            " cbHash=20 flags=0 prev=null -> catalog#1",
         "CryptCATCatalogInfoFromContext catalog#1 info=cbStruct=524 file=zeroed flags=0",
         "WinVerifyTrust verify " + head + common + "2 state=null " + catalogTail + " -> 0 state#2",
         "WTHelperProvDataFromStateData state#2 -> provider",
@@ -141,17 +143,17 @@ TEST_F(Verification, ZeroOrPositiveIsTrustedOnEitherPathNegativeIsNot) {
 }
 
 TEST_F(Verification, EveryKindOfEmbeddedFailureFallsBackToTheCatalogs) {
-    const LONG failures[] = {TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT,
-                             CERT_E_EXPIRED,      CRYPT_E_FILE_ERROR, TRUST_E_SUBJECT_FORM_UNKNOWN,
-                             static_cast<LONG>(0x80000000)};
+    const LONG failures[] = {
+        TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST,           CERT_E_UNTRUSTEDROOT,         CERT_E_EXPIRED,
+        CRYPT_E_FILE_ERROR,  TRUST_E_SUBJECT_FORM_UNKNOWN, static_cast<LONG>(0x80000000)};
     for (LONG failure : failures) {
         SCOPED_TRACE(failure);
         fake_trust::Reset();
         fake_trust::CurrentScript().embeddedResult = failure;
         EXPECT_EQ(VerifyFileSignature(m_path.c_str()), VR_NOT_TRUSTED);
         EXPECT_EQ(fake_trust::CallNames(),
-                  (Calls{"WinVerifyTrust verify", "WinVerifyTrust close", "CryptCATAdminCalcHashFromFileHandle",
-                         "CryptCATAdminEnumCatalogFromHash"}));
+                  (Calls{"WinVerifyTrust verify", "WinVerifyTrust close",
+                         "CryptCATAdminCalcHashFromFileHandle", "CryptCATAdminEnumCatalogFromHash"}));
         EXPECT_EQ(SignerName(), kSentinel);
     }
 }
@@ -168,12 +170,21 @@ TEST_F(Verification, ATrustedFileWithoutAUsableNameGivesNoSignerNameAndNoCatalog
     const Calls upToSigner = {"WinVerifyTrust verify", "WTHelperProvDataFromStateData",
                               "WTHelperGetProvSignerFromChain", "WinVerifyTrust close"};
     const NameCase cases[] = {
-        {"no provider data", false, true, false, {EncodedName({{"CN", "x"}})},
+        {"no provider data",
+         false,
+         true,
+         false,
+         {EncodedName({{"CN", "x"}})},
          {"WinVerifyTrust verify", "WTHelperProvDataFromStateData", "WinVerifyTrust close"}},
         {"no signer", true, false, false, {EncodedName({{"CN", "x"}})}, upToSigner},
         {"empty chain", true, true, false, {}, upToSigner},
         {"no certificate", true, true, true, {EncodedName({{"CN", "x"}})}, upToSigner},
-        {"subject without common name", true, true, false, {EncodedName({{"C", "CN"}, {"O", "Org"}})}, upToSigner},
+        {"subject without common name",
+         true,
+         true,
+         false,
+         {EncodedName({{"C", "CN"}, {"O", "Org"}})},
+         upToSigner},
         {"empty common name", true, true, false, {EncodedName({{"O", "Org"}, {"CN", ""}})}, upToSigner},
         {"empty subject", true, true, false, {EncodedName({})}, upToSigner},
         {"undecodable subject", true, true, false, {{0x30, 0x05, 0x01}}, upToSigner},
@@ -194,8 +205,8 @@ TEST_F(Verification, ATrustedFileWithoutAUsableNameGivesNoSignerNameAndNoCatalog
             Calls names = fake_trust::CallNames();
             if (throughCatalog) {
                 const Calls before = {"WinVerifyTrust verify", "WinVerifyTrust close",
-                                      "CryptCATAdminCalcHashFromFileHandle", "CryptCATAdminEnumCatalogFromHash",
-                                      "CryptCATCatalogInfoFromContext"};
+                                      "CryptCATAdminCalcHashFromFileHandle",
+                                      "CryptCATAdminEnumCatalogFromHash", "CryptCATCatalogInfoFromContext"};
                 Calls expected = before;
                 expected.insert(expected.end(), c.calls.begin(), c.calls.end());
                 expected.push_back("CryptCATAdminReleaseCatalogContext");

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,7 +28,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 class ModuleLoading : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { velmora::kernel::ClearModuleOverrides(); }
     void TearDown() override {
         velmora::kernel::ClearModuleOverrides();
@@ -39,7 +39,8 @@ protected:
 
 // The fake libraries are built beside the test program, which is the program's own folder.
 TEST_F(ModuleLoading, ADllNameLoadsTheSharedLibraryOfThatNameFromTheProgramsFolder) {
-    for (const char16_t* name : {u"verify_fake_wintrust.dll", u"VERIFY_FAKE_WINTRUST.DLL", u"verify_fake_wintrust"}) {
+    for (const char16_t* name :
+         {u"verify_fake_wintrust.dll", u"VERIFY_FAKE_WINTRUST.DLL", u"verify_fake_wintrust"}) {
         SCOPED_TRACE(Utf16ToUtf8(name));
         HMODULE module = LoadLibraryW(name);
         ASSERT_NE(module, nullptr);
@@ -66,7 +67,8 @@ TEST_F(ModuleLoading, APathNamesThatFileOrTheSharedLibraryBesideIt) {
 
 TEST_F(ModuleLoading, NamesThatLeadToNoLibraryFailToLoad) {
     velmora::kernel::RedirectModule(u"redirected.dll", "/nonexistent/libredirected.so");
-    for (const char16_t* name : {u"no_such_library_here.dll", u"redirected.dll", u"", u"C:\\nowhere\\x.dll"}) {
+    for (const char16_t* name :
+         {u"no_such_library_here.dll", u"redirected.dll", u"", u"C:\\nowhere\\x.dll"}) {
         SCOPED_TRACE(Utf16ToUtf8(name));
         SetLastError(0);
         EXPECT_EQ(LoadLibraryW(name), nullptr);
@@ -80,7 +82,8 @@ TEST_F(ModuleLoading, ExportsAreFoundOnlyInTheModuleItself) {
     ASSERT_NE(module, nullptr);
     void* library = dlopen(FAKE_WINTRUST_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(library, nullptr);
-    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")), dlsym(library, "WinVerifyTrust"));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")),
+              dlsym(library, "WinVerifyTrust"));
     dlclose(library);
 
     SetLastError(0);
@@ -119,7 +122,8 @@ TEST_F(ModuleLoading, RedirectionsAndFreeFailuresComeFromTheProcessOrTheEnvironm
     EXPECT_TRUE(FreeLibrary(module));
 
     velmora::kernel::ClearModuleOverrides();
-    const std::string redirect = std::string("other.dll=/nowhere/libother.so;wintrust.dll=") + FAKE_WINTRUST_LIBRARY;
+    const std::string redirect =
+        std::string("other.dll=/nowhere/libother.so;wintrust.dll=") + FAKE_WINTRUST_LIBRARY;
     setenv("VELMORA_MODULE_REDIRECT", redirect.c_str(), 1);
     setenv("VELMORA_MODULE_FREE_FAILS", "unrelated.dll;WINTRUST.DLL", 1);
     module = LoadLibraryW(u"wintrust.dll");

@@ -1,7 +1,7 @@
 // Verification against the real trust library and the generated fixtures: a signed file, an
 // unsigned one, a catalogued one, a tampered one, and the kinds of bad input a walk meets.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +24,9 @@ namespace fs = std::filesystem;
 const fs::path kFixtures = VELMORA_FIXTURES_DIR;
 
 // The program's own folder, where the trust library is built.
-fs::path TrustLibraryFile() { return fs::read_symlink("/proc/self/exe").parent_path() / "libwintrust.so"; }
+fs::path TrustLibraryFile() {
+    return fs::read_symlink("/proc/self/exe").parent_path() / "libwintrust.so";
+}
 
 // The system hands DOS paths to the verification.
 std::u16string DosPath(const fs::path& path) {
@@ -33,7 +35,7 @@ std::u16string DosPath(const fs::path& path) {
 }
 
 class RealTrust : public ::testing::Test {
-protected:
+  protected:
     // The fixtures' test root is the only extra anchor, and their fake Windows folder holds the
     // system catalogs. Set here rather than by the test runner, so the program runs the same by hand.
     static void SetUpTestSuite() {

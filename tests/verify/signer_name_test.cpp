@@ -9,7 +9,9 @@
 
 namespace {
 
-std::u16string StoredName() { return std::u16string(g_szSignerName); }
+std::u16string StoredName() {
+    return std::u16string(g_szSignerName);
+}
 
 void SetStoredName(const std::u16string& text) {
     std::copy(text.begin(), text.end(), g_szSignerName);
@@ -33,7 +35,8 @@ TEST(SignerName, TakesEverythingAfterTheFirstCaseSensitiveCommonNameMarker) {
         {"no common name", u"C=US, O=Example Org", VR_NO_SIGNER_NAME, kSentinel},
         {"letters CN without equals", u"C=CN, O=Example Org", VR_NO_SIGNER_NAME, kSentinel},
         {"lower case", u"cn=example signer", VR_NO_SIGNER_NAME, kSentinel},
-        {"first match inside another value", u"OU=ACN=Team, CN=Example Signer", VR_OK, u"Team, CN=Example Signer"},
+        {"first match inside another value", u"OU=ACN=Team, CN=Example Signer", VR_OK,
+         u"Team, CN=Example Signer"},
         {"nothing after the marker", u"O=Example Org, CN=", VR_NO_SIGNER_NAME, kSentinel},
         {"empty input", u"", VR_NO_SIGNER_NAME, kSentinel},
         {"several markers, the first decides", u"CN=A, CN=B", VR_OK, u"A, CN=B"},

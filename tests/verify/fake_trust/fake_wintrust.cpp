@@ -47,7 +47,9 @@ std::string Pointer(const void* p) {
     return text;
 }
 
-std::string Admin(HCATADMIN h) { return h == kAdmin ? "admin" : Pointer(h); }
+std::string Admin(HCATADMIN h) {
+    return h == kAdmin ? "admin" : Pointer(h);
+}
 
 std::string Catalog(HCATINFO h) {
     const auto value = reinterpret_cast<std::uintptr_t>(h);
@@ -63,7 +65,9 @@ std::string StateName(HANDLE h) {
     return Pointer(h);
 }
 
-std::string Text(LPCWSTR text) { return text == nullptr ? "null" : "'" + Utf16ToUtf8(text) + "'"; }
+std::string Text(LPCWSTR text) {
+    return text == nullptr ? "null" : "'" + Utf16ToUtf8(text) + "'";
+}
 
 std::string Hex(const BYTE* bytes, DWORD count) {
     std::string hex;
@@ -102,10 +106,11 @@ std::string DataFields(const WINTRUST_DATA* d) {
              " hFile=" + Pointer(f->hFile) + " known=" + Pointer(f->pgKnownSubject);
     } else if (d->dwUnionChoice == WTD_CHOICE_CATALOG && d->pCatalog != nullptr) {
         const WINTRUST_CATALOG_INFO* c = d->pCatalog;
-        s += " | catalog cbStruct=" + std::to_string(c->cbStruct) + " version=" + std::to_string(c->dwCatalogVersion) +
-             " catalog=" + Text(c->pcwszCatalogFilePath) + " tag=" + Text(c->pcwszMemberTag) +
-             " member=" + Text(c->pcwszMemberFilePath) + " hMember=" + Pointer(c->hMemberFile) +
-             " hash=" + Pointer(c->pbCalculatedFileHash) + " cbHash=" + std::to_string(c->cbCalculatedFileHash) +
+        s += " | catalog cbStruct=" + std::to_string(c->cbStruct) +
+             " version=" + std::to_string(c->dwCatalogVersion) + " catalog=" + Text(c->pcwszCatalogFilePath) +
+             " tag=" + Text(c->pcwszMemberTag) + " member=" + Text(c->pcwszMemberFilePath) +
+             " hMember=" + Pointer(c->hMemberFile) + " hash=" + Pointer(c->pbCalculatedFileHash) +
+             " cbHash=" + std::to_string(c->cbCalculatedFileHash) +
              " context=" + Pointer(c->pcCatalogContext);
     }
     return s;
@@ -149,8 +154,8 @@ HANDLE NewState() {
 FAKE_EXPORT BOOL CryptCATAdminAcquireContext(HCATADMIN* phCatAdmin, const GUID* pgSubsystem, DWORD dwFlags) {
     const BOOL result = fake_trust::CurrentScript().acquireResult;
     fake_trust::Record("CryptCATAdminAcquireContext out=" + std::string(phCatAdmin ? "set" : "null") +
-                       " subsystem=" + Pointer(pgSubsystem) + " flags=" + std::to_string(dwFlags) +
-                       " -> " + (result ? "TRUE" : "FALSE"));
+                       " subsystem=" + Pointer(pgSubsystem) + " flags=" + std::to_string(dwFlags) + " -> " +
+                       (result ? "TRUE" : "FALSE"));
     if (phCatAdmin != nullptr)
         *phCatAdmin = result ? kAdmin : reinterpret_cast<HCATADMIN>(0xBAD);
     return result;
@@ -159,12 +164,13 @@ FAKE_EXPORT BOOL CryptCATAdminAcquireContext(HCATADMIN* phCatAdmin, const GUID* 
 
 FAKE_EXPORT BOOL CryptCATAdminReleaseContext(HCATADMIN hCatAdmin, DWORD dwFlags) {
     const BOOL result = fake_trust::CurrentScript().releaseResult;
-    fake_trust::Record("CryptCATAdminReleaseContext admin=" + Admin(hCatAdmin) + " flags=" + std::to_string(dwFlags) +
-                       " -> " + (result ? "TRUE" : "FALSE"));
+    fake_trust::Record("CryptCATAdminReleaseContext admin=" + Admin(hCatAdmin) +
+                       " flags=" + std::to_string(dwFlags) + " -> " + (result ? "TRUE" : "FALSE"));
     return result;
 }
 
-FAKE_EXPORT BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHash, BYTE* pbHash, DWORD dwFlags) {
+FAKE_EXPORT BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHash, BYTE* pbHash,
+                                                     DWORD dwFlags) {
     const fake_trust::Script& script = fake_trust::CurrentScript();
     std::string file = "invalid";
     struct stat st;
@@ -176,28 +182,31 @@ FAKE_EXPORT BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHas
     for (DWORD i = 0; zeroed && i < capacity; ++i)
         zeroed = pbHash[i] == 0;
 
-    const DWORD length = script.reportedHashLength ? script.reportedHashLength : static_cast<DWORD>(script.hash.size());
+    const DWORD length =
+        script.reportedHashLength ? script.reportedHashLength : static_cast<DWORD>(script.hash.size());
     if (pbHash != nullptr)
         for (DWORD i = 0; i < capacity && i < script.hash.size(); ++i)
             pbHash[i] = script.hash[i];
     if (pcbHash != nullptr)
         *pcbHash = length;
-    fake_trust::Record("CryptCATAdminCalcHashFromFileHandle file=" + file + " capacity=" + std::to_string(capacity) +
-                       " buffer=" + (zeroed ? "zeroed" : "dirty") + " flags=" + std::to_string(dwFlags) + " -> " +
-                       (script.hashResult ? "TRUE" : "FALSE") + " length=" + std::to_string(length));
+    fake_trust::Record("CryptCATAdminCalcHashFromFileHandle file=" + file +
+                       " capacity=" + std::to_string(capacity) + " buffer=" + (zeroed ? "zeroed" : "dirty") +
+                       " flags=" + std::to_string(dwFlags) + " -> " + (script.hashResult ? "TRUE" : "FALSE") +
+                       " length=" + std::to_string(length));
     return script.hashResult;
 }
 
-FAKE_EXPORT HCATINFO CryptCATAdminEnumCatalogFromHash(HCATADMIN hCatAdmin, BYTE* pbHash, DWORD cbHash, DWORD dwFlags,
-                                                      HCATINFO* phPrevCatInfo) {
+FAKE_EXPORT HCATINFO CryptCATAdminEnumCatalogFromHash(HCATADMIN hCatAdmin, BYTE* pbHash, DWORD cbHash,
+                                                      DWORD dwFlags, HCATINFO* phPrevCatInfo) {
     const fake_trust::Script& script = fake_trust::CurrentScript();
     std::size_t next = 0;
     if (phPrevCatInfo != nullptr && *phPrevCatInfo != nullptr)
         next = reinterpret_cast<std::uintptr_t>(*phPrevCatInfo) - kCatalogBase;
-    HCATINFO found = next < script.catalogs.size() ? reinterpret_cast<HCATINFO>(kCatalogBase + next + 1) : nullptr;
-    fake_trust::Record("CryptCATAdminEnumCatalogFromHash admin=" + Admin(hCatAdmin) + " hash=" +
-                       (pbHash ? Hex(pbHash, cbHash) : "null") + " cbHash=" + std::to_string(cbHash) +
-                       " flags=" + std::to_string(dwFlags) + " prev=" +
+    HCATINFO found =
+        next < script.catalogs.size() ? reinterpret_cast<HCATINFO>(kCatalogBase + next + 1) : nullptr;
+    fake_trust::Record("CryptCATAdminEnumCatalogFromHash admin=" + Admin(hCatAdmin) +
+                       " hash=" + (pbHash ? Hex(pbHash, cbHash) : "null") +
+                       " cbHash=" + std::to_string(cbHash) + " flags=" + std::to_string(dwFlags) + " prev=" +
                        (phPrevCatInfo ? Catalog(*phPrevCatInfo) : "null") + " -> " + Catalog(found));
     return found;
 }
@@ -227,17 +236,18 @@ FAKE_EXPORT BOOL CryptCATCatalogInfoFromContext(HCATINFO hCatInfo, CATALOG_INFO*
 }
 
 FAKE_EXPORT BOOL CryptCATAdminReleaseCatalogContext(HCATADMIN hCatAdmin, HCATINFO hCatInfo, DWORD dwFlags) {
-    fake_trust::Record("CryptCATAdminReleaseCatalogContext admin=" + Admin(hCatAdmin) + " " + Catalog(hCatInfo) +
-                       " flags=" + std::to_string(dwFlags));
+    fake_trust::Record("CryptCATAdminReleaseCatalogContext admin=" + Admin(hCatAdmin) + " " +
+                       Catalog(hCatInfo) + " flags=" + std::to_string(dwFlags));
     return TRUE;
 }
 
 FAKE_EXPORT LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
     auto* data = static_cast<WINTRUST_DATA*>(pWVTData);
-    const std::string head = "hwnd=" + std::string(reinterpret_cast<HANDLE>(hwnd) == INVALID_HANDLE_VALUE
-                                                         ? "invalid-handle-value"
-                                                         : Pointer(hwnd)) +
-                             " action=" + Guid(pgActionID);
+    const std::string head =
+        "hwnd=" +
+        std::string(reinterpret_cast<HANDLE>(hwnd) == INVALID_HANDLE_VALUE ? "invalid-handle-value"
+                                                                           : Pointer(hwnd)) +
+        " action=" + Guid(pgActionID);
     if (data == nullptr) {
         fake_trust::Record("WinVerifyTrust null-data " + head);
         return E_INVALIDARG;
@@ -279,23 +289,26 @@ FAKE_EXPORT CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE hStateData
 
 #ifndef FAKE_TRUST_OMIT_CERT_HELPER
 FAKE_EXPORT CRYPT_PROVIDER_CERT* WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert) {
-    fake_trust::Record("WTHelperGetProvCertFromChain " + Pointer(pSgnr) + " index=" + std::to_string(idxCert));
+    fake_trust::Record("WTHelperGetProvCertFromChain " + Pointer(pSgnr) +
+                       " index=" + std::to_string(idxCert));
     if (pSgnr == nullptr || idxCert >= pSgnr->csCertChain)
         return nullptr;
     return &pSgnr->pasCertChain[idxCert];
 }
 #endif
 
-FAKE_EXPORT CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner,
-                                                                BOOL fCounterSigner, DWORD idxCounterSigner) {
+FAKE_EXPORT CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData,
+                                                                DWORD idxSigner, BOOL fCounterSigner,
+                                                                DWORD idxCounterSigner) {
     CRYPT_PROVIDER_SGNR* signer = nullptr;
     bool known = false;
     for (auto& [id, state] : States())
         known = known || &state->provider == pProvData;
     if (known && fake_trust::CurrentScript().signer && idxSigner < pProvData->csSigners && !fCounterSigner)
         signer = &pProvData->pasSigners[idxSigner];
-    fake_trust::Record("WTHelperGetProvSignerFromChain " + std::string(known ? "provider" : Pointer(pProvData)) +
-                       " signer=" + std::to_string(idxSigner) + " counter=" + (fCounterSigner ? "TRUE" : "FALSE") +
-                       " counterIndex=" + std::to_string(idxCounterSigner) + " -> " + (signer ? "signer" : "null"));
+    fake_trust::Record(
+        "WTHelperGetProvSignerFromChain " + std::string(known ? "provider" : Pointer(pProvData)) +
+        " signer=" + std::to_string(idxSigner) + " counter=" + (fCounterSigner ? "TRUE" : "FALSE") +
+        " counterIndex=" + std::to_string(idxCounterSigner) + " -> " + (signer ? "signer" : "null"));
     return signer;
 }

@@ -41,7 +41,9 @@ Recorder& TheRecorder() {
 
 } // namespace
 
-Script& CurrentScript() { return TheRecorder().script; }
+Script& CurrentScript() {
+    return TheRecorder().script;
+}
 
 void Reset() {
     Recorder& r = TheRecorder();
@@ -64,7 +66,9 @@ void Record(std::string entry) {
     r.log.push_back(std::move(entry));
 }
 
-const std::vector<std::string>& Log() { return TheRecorder().log; }
+const std::vector<std::string>& Log() {
+    return TheRecorder().log;
+}
 
 std::vector<std::string> CallNames() {
     std::vector<std::string> names;
@@ -82,7 +86,9 @@ int NextStateNumber() {
     return ++TheRecorder().statesNumbered;
 }
 
-int OpenStates() { return TheRecorder().openStates; }
+int OpenStates() {
+    return TheRecorder().openStates;
+}
 
 void ChangeOpenStates(int delta) {
     std::lock_guard guard(TheRecorder().lock);
