@@ -72,6 +72,23 @@ void StaticTextWidget::paintEvent(QPaintEvent*) {
     painter.drawText(r, align, fontMetrics().elidedText(m_text, Qt::ElideNone, r.width()));
 }
 
+void GroupBoxWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QFontMetrics metrics = fontMetrics();
+    const int top = metrics.height() / 2;
+    QRect frame = rect().adjusted(0, top, -2, -2);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(frame);
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(frame.translated(1, 1));
+    if (m_title.isEmpty())
+        return;
+    QRect label(8, 0, metrics.horizontalAdvance(m_title) + 4, metrics.height());
+    painter.fillRect(label, palette().color(QPalette::Window));
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(label.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, m_title);
+}
+
 void BitmapWidget::SetImage(const QImage* image) {
     m_image = image ? *image : QImage();
     if (!m_image.isNull())
@@ -258,7 +275,7 @@ QString TextOf(HWND h) {
     case WindowKind::PushButton:
     case WindowKind::CheckBox:
     case WindowKind::RadioButton: return static_cast<QAbstractButton*>(w)->text();
-    case WindowKind::GroupBox: return static_cast<QGroupBox*>(w)->title();
+    case WindowKind::GroupBox: return static_cast<GroupBoxWidget*>(w)->Title();
     case WindowKind::Edit: return static_cast<QLineEdit*>(w)->text();
     case WindowKind::StaticText: return static_cast<StaticTextWidget*>(w)->Text();
     default: return w->windowTitle();
@@ -274,7 +291,7 @@ void SetTextOf(HWND h, const QString& text) {
     case WindowKind::PushButton:
     case WindowKind::CheckBox:
     case WindowKind::RadioButton: static_cast<QAbstractButton*>(w)->setText(text); break;
-    case WindowKind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(text); break;
+    case WindowKind::GroupBox: static_cast<GroupBoxWidget*>(w)->SetTitle(text); break;
     case WindowKind::Edit: static_cast<QLineEdit*>(w)->setText(text); break;
     case WindowKind::StaticText: static_cast<StaticTextWidget*>(w)->SetText(text); break;
     default: w->setWindowTitle(text); break;

@@ -118,7 +118,7 @@ HWND CreateChild(HWND dialog, const DialogItemTemplate& item) {
             w = radio;
             break;
         }
-        case WindowKind::GroupBox: w = new QGroupBox(text, parent); break;
+        case WindowKind::GroupBox: w = new GroupBoxWidget(text, parent); break;
         default: w = new QPushButton(text, parent); break;
         }
         if (auto* button = qobject_cast<QAbstractButton*>(w))

@@ -36,4 +36,9 @@ void PumpMessages(int milliseconds);
 // Whether the caller is on the windows' thread.
 bool IsWindowThread();
 
+// Runs fn on the windows' thread as one sent message, for a group of window calls that must not
+// be split: nothing else the windows' thread handles (a Stop click) comes between them. From
+// another thread the caller waits; a stopped caller's group is refused or dropped as a whole.
+LRESULT CallOnWindowThread(HWND hWnd, std::function<LRESULT()> fn);
+
 } // namespace velmora::ui

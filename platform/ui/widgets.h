@@ -55,6 +55,24 @@ private:
     QString m_text;
 };
 
+// A group box drawn as the platform draws one: an etched frame whose top line runs through the
+// middle of the title.
+class GroupBoxWidget : public QWidget {
+public:
+    GroupBoxWidget(QString title, QWidget* parent) : QWidget(parent), m_title(std::move(title)) {}
+    void SetTitle(QString title) {
+        m_title = std::move(title);
+        update();
+    }
+    const QString& Title() const { return m_title; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_title;
+};
+
 class BitmapWidget : public QWidget {
 public:
     using QWidget::QWidget;

@@ -297,6 +297,8 @@ void StartDispatcher() {
 
 } // namespace detail
 
+LRESULT CallOnWindowThread(HWND hWnd, std::function<LRESULT()> fn) { return detail::RunOnWindowThread(hWnd, std::move(fn)); }
+
 bool IsWindowThread() { return detail::g_windowSystemUp && std::this_thread::get_id() == detail::g_windowThread; }
 
 } // namespace velmora::ui
