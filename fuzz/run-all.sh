@@ -10,7 +10,8 @@ cmake --build $build --target $targets
 for t in $targets; do
   corpus=$build/fuzz-corpus/$t
   mkdir -p "$corpus"
-  seeds=$(find fuzz -type d -path "*/$t/corpus" | head -1)
+  seeds=$(cat "$build/fuzz-seeds/$t.path" 2>/dev/null || true)
+  [[ -n "$seeds" && -e "$seeds" ]] || seeds=""
   echo "== $t for ${seconds}s"
   $build/bin/$t -max_total_time="$seconds" -rss_limit_mb=2048 "$corpus" ${seeds:+"$seeds"}
 done
