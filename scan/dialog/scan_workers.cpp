@@ -10,10 +10,12 @@
 
 #include "platform/kernel/dos_paths.h"
 #include "platform/kernel/thread_api.h"
+#include "platform/ui/ui_hooks.h"
 #include "scan/dialog/scan_dialog.h"
 #include "scan/directory_walk.h"
 #include "scan/scan_workers.h"
 #include "verify/result_codes.h"
+#include "verify/signer_name.h"
 
 HANDLE g_hScanThread = nullptr;
 WCHAR g_szSystemDir[SYSTEM_DIR_CAPACITY];
@@ -41,16 +43,29 @@ public:
         int state = static_cast<int>(m_pDlg->m_chkFailedOnly.SendMessage(BM_GETCHECK, 0, 0));
         if (state == BST_CHECKED) {
             if (r == VR_NOT_TRUSTED)
-                m_pDlg->AddResultRow(name, 0, fullPath);
+                AddRow(name, 0, fullPath);
         } else if (state == BST_UNCHECKED) {
             if (r == VR_OK)
-                m_pDlg->AddResultRow(name, 1, fullPath);
+                AddRow(name, 1, fullPath);
             else if (r == VR_NOT_TRUSTED)
-                m_pDlg->AddResultRow(name, 0, fullPath);
+                AddRow(name, 0, fullPath);
         }
     }
 
 private:
+    // A row is four list calls. Made as one call on the dialog's thread, a Stop cannot fall
+    // between them and leave a row with only its name: the row appears whole or not at all.
+    // The signer name is per thread, so the worker's is handed to the dialog's thread with the row;
+    // nothing else on that thread uses its own copy.
+    void AddRow(const CString& name, int nVerdict, const CString& fullPath) {
+        CQuorlinDlg* pDlg = m_pDlg;
+        const WCHAR* signer = g_szSignerName;
+        velmora::ui::CallOnWindowThread(pDlg->GetSafeHwnd(), [&]() -> LRESULT {
+            std::memcpy(g_szSignerName, signer, sizeof(g_szSignerName));
+            return pDlg->AddResultRow(name, nVerdict, fullPath);
+        });
+    }
+
     CQuorlinDlg* m_pDlg;
 };
 
