@@ -1,5 +1,10 @@
 // Seams of the window layer: how it learns that a thread has been stopped, and the places where
 // tests stand in for the user (message boxes, the folder browser) so nothing modal blocks them.
+//
+// For tests that start the program as a process: when $VELMORA_UI_EVENT_LOG names a file, the
+// layer appends a line "<pid> show-window <title>" when a dialog appears and
+// "<pid> message-box <caption>|<text>" for each message box, which it then answers with OK at once
+// instead of showing it.
 #pragma once
 
 #include <functional>

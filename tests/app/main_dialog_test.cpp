@@ -1,5 +1,7 @@
 // The main dialog from start-up to closing, offscreen, through the layer calls its code makes.
 #include <QImage>
+#include <atomic>
+#include <thread>
 #include <QWidget>
 #include <cstdio>
 
@@ -174,6 +176,30 @@ TEST_F(MainDialogTest, StopWithoutAWorkerRestoresTheControls) {
     EXPECT_TRUE(Item(IDC_CHECK_FAILED_ONLY)->IsWindowEnabled());
     EXPECT_EQ(Text(IDC_STATUS), u"扫描被停止！扫描0个文件。");
     EXPECT_EQ(dlg.m_bScanFinished, 1);
+}
+
+TEST_F(MainDialogTest, ClosingWhileAnotherThreadCallsTheDialogNeitherHangsNorCrashes) {
+    Start();
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    std::thread worker([&] {
+        while (!stop) {
+            dlg.SetDlgItemText(IDC_STATUS, u"Z:\\path");
+            dlg.GetDlgItem(IDC_BTN_SCAN)->EnableWindow(FALSE);
+            ++calls;
+        }
+    });
+    while (calls < 20)
+        velmora::ui::PumpMessages(1);
+    // The worker is blocked in a call right now, and the dialog's thread does not pump while it
+    // closes.
+    dlg.SendMessage(WM_CLOSE);
+    EXPECT_TRUE(velmora::ui::testing::DialogEnded(dlg));
+    velmora::ui::testing::FinishDialog(dlg);
+    started = false;
+    stop = true;
+    worker.join();
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
 }
 
 TEST_F(MainDialogTest, MinimisedTheIconIsPaintedCentred) {
