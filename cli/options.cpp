@@ -131,8 +131,10 @@ Output (standard output):
          by tabs, no header. A backslash, tab, line feed, carriage return or other control
          character inside a field is written as \\, \t, \n, \r or \xHH.
   json   one object per line for every verified executable, listed or not: name, verdict
-         (pass or fail), signer, path, dos_path, code (the verification's result, VR_...) and
-         listed (whether the row is in the list).
+         (pass for VR_OK, else fail), signer, path, dos_path (the path the walk used), code
+         (the verification's result: VR_OK, VR_NOT_TRUSTED, VR_OPEN_FAILED, VR_NO_SIGNER_NAME,
+         ...) and listed (whether the row is in the list: VR_NOT_TRUSTED always, VR_OK with
+         --show-passed, any other code never).
   table  the rows of tsv, lined up under a header, for reading.
 On a terminal a progress line on standard error shows the files visited, the executables
 verified, files per second and the current path. At the end standard error reads

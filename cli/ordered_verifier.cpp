@@ -1,5 +1,8 @@
 #include "cli/ordered_verifier.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 
 #include "scan/scan_workers.h"
@@ -90,6 +93,11 @@ void OrderedVerifier::Finish(bool dropQueued) {
 }
 
 void OrderedVerifier::WorkerLoop() {
+    // Ctrl-C belongs to the walk's thread, where it interrupts a write that waits for a reader.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     for (;;) {
         Task* task = nullptr;
         {

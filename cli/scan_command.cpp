@@ -62,6 +62,12 @@ public:
         std::size_t done = 0;
         while (!m_closed && done < text.size()) {
             ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+            // Ctrl-C while a reader is not reading: the rest cannot be delivered anyway, and
+            // waiting for the reader would keep the stop message from coming.
+            if (n < 0 && errno == EINTR && g_bInterrupted.load(std::memory_order_relaxed)) {
+                m_closed = true;
+                break;
+            }
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
