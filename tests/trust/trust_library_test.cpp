@@ -166,6 +166,12 @@ TEST(EmbeddedSignature, DamagedAndHostileCopiesAreRefusedWithoutCrashing) {
              PutLe32(b, SecurityEntry(b) + 4, Le32(b, SecurityEntry(b) + 4) + 16);
          },
          true},
+        {"bytes hidden in the table after the last entry",
+         [](Bytes& b) {
+             b.resize(b.size() + 16, 0xAB);
+             PutLe32(b, SecurityEntry(b) + 4, Le32(b, SecurityEntry(b) + 4) + 16);
+         },
+         false},
         {"table beyond the end of the file", [](Bytes& b) { PutLe32(b, SecurityEntry(b) + 4, 0x7FFFFFF0); }, false},
         {"table offset inside the headers", [](Bytes& b) { PutLe32(b, SecurityEntry(b), 8); }, false},
         {"table shrunk below the entry", [](Bytes& b) { PutLe32(b, SecurityEntry(b) + 4, 16); }, false},
