@@ -202,7 +202,7 @@ struct DialogRunner {
         record->kind = WindowKind::Dialog;
         record->style = t->style;
         record->exStyle = t->exStyle;
-        record->parent = dialog.m_pParentWnd ? dialog.m_pParentWnd->m_hWnd : nullptr;
+        record->parent = dialog.m_pParentWnd ? dialog.m_pParentWnd->GetSafeHwnd() : nullptr;
         HWND h = RegisterWindow(std::move(record));
         auto* widget = new DialogWidget(h);
         h->widget = widget;
@@ -359,7 +359,7 @@ struct HDC__ {
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_pWnd(pWnd) {
     m_hDC = new HDC__;
-    HWND h = pWnd ? pWnd->m_hWnd : nullptr;
+    HWND h = pWnd ? pWnd->GetSafeHwnd() : nullptr;
     QWidget* w = IsLive(h) ? h->widget.data() : nullptr;
     if (w && w == PaintingWidget()) {
         m_hDC->painter = std::make_unique<QPainter>(w);

@@ -114,7 +114,7 @@ int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
 
 int AfxMessageBox(LPCWSTR lpszText, UINT nType, UINT) {
     CWinApp* app = AfxGetApp();
-    HWND owner = app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr;
+    HWND owner = app && app->m_pMainWnd ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
     LPCWSTR caption = app ? app->m_pszAppName : u"";
     return MessageBoxW(owner, lpszText, caption, nType);
 }

@@ -135,9 +135,8 @@ void UnregisterWindowTree(HWND hWnd) {
         for (auto& entry : h->timers)
             entry.second->stop();
         h->timers.clear();
-        if (h->attached)
-            h->attached->m_hWnd = nullptr;
-        h->attached = nullptr;
+        if (CWnd* bound = h->attached.exchange(nullptr))
+            bound->m_hWnd = nullptr;
     }
     // Calls that were queued for these windows now find them gone and return at once.
     RunPendingCalls();

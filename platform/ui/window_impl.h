@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,7 +34,7 @@ struct HWND__ {
     int id = 0;
     HWND parent = nullptr;
     QPointer<QWidget> widget;
-    CWnd* attached = nullptr;             // the framework object bound to this window
+    std::atomic<CWnd*> attached{nullptr}; // the framework object bound to this window
     std::unique_ptr<CWnd> temporary;      // the stand-in when nothing is bound
     std::vector<HWND> children;           // template order
     std::map<UINT_PTR, QTimer*> timers;

@@ -78,8 +78,9 @@ BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
 
 CWnd::~CWnd() {
-    if (m_hWnd && IsLive(m_hWnd) && m_hWnd->attached == this)
-        m_hWnd->attached = nullptr;
+    HWND h = m_hWnd;
+    if (h && IsLive(h) && h->attached == this)
+        h->attached = nullptr;
 }
 
 BOOL CWnd::Attach(HWND hWnd) {
@@ -108,8 +109,8 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
     if (!IsLive(hWnd))
         return &InertWindow();
     std::lock_guard<std::mutex> guard(g_temporaryLock);
-    if (hWnd->attached)
-        return hWnd->attached;
+    if (CWnd* bound = hWnd->attached)
+        return bound;
     if (!hWnd->temporary) {
         hWnd->temporary = std::make_unique<CWnd>();
         hWnd->temporary->m_hWnd = hWnd;
@@ -189,7 +190,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
         return TRUE;
     // Commands a window does not handle go on to the application object, as in the framework's
     // command routing (the help command lives there).
-    if (message == WM_COMMAND && m_hWnd && m_hWnd->kind == WindowKind::Dialog) {
+    HWND h = m_hWnd;
+    if (message == WM_COMMAND && h && h->kind == WindowKind::Dialog) {
         if (CWinApp* app = AfxGetApp(); app && app->DispatchThroughMap(message, wParam, lParam, pResult))
             return TRUE;
     }

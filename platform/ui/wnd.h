@@ -3,6 +3,8 @@
 // call made on another thread than the window's runs synchronously on the window's thread.
 #pragma once
 
+#include <atomic>
+
 #include "platform/kernel/cstring.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/win_user.h"
@@ -14,7 +16,9 @@ public:
     CWnd() = default;
     ~CWnd() override;
 
-    HWND m_hWnd = nullptr;
+    // Read by other threads (a worker calling the dialog) while the window thread may end the
+    // window, hence atomic.
+    std::atomic<HWND> m_hWnd{nullptr};
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return GetSafeHwnd(); }

@@ -18,7 +18,10 @@ namespace {
 // The program's own application object: message boxes take its name as their caption.
 CWinApp g_app(u"velmora");
 
-QWidget* WidgetOf(CWnd* wnd) { return wnd->m_hWnd ? wnd->m_hWnd->widget.data() : nullptr; }
+QWidget* WidgetOf(CWnd* wnd) {
+    HWND h = wnd->m_hWnd;
+    return h ? h->widget.data() : nullptr;
+}
 
 TEST_F(MainDialogTest, StartsInItsInitialState) {
     Start();

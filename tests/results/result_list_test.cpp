@@ -166,7 +166,7 @@ TEST_F(ResultListTest, LongPathsAreComparedInFull) {
 TEST_F(ResultListTest, ARealHeaderClickReachesTheHandler) {
     AddSample();
     dlg.m_bScanFinished = 1;
-    auto* view = static_cast<ListViewWidget*>(dlg.m_list.m_hWnd->widget.data());
+    auto* view = static_cast<ListViewWidget*>(dlg.m_list.m_hWnd.load()->widget.data());
     emit view->horizontalHeader()->sectionClicked(0);
     EXPECT_EQ(Names().front(), u"Alpha.exe");
 }
