@@ -84,16 +84,39 @@ std::mutex g_tableLock;
 DriveTable g_table;
 std::chrono::steady_clock::time_point g_tableChecked;
 
+// What DosDevicesFolder() was computed from, so that the environment can be compared with what
+// it was without building the folder's name again on every path.
+struct FolderKey {
+    bool hasPrefix = false;
+    std::string prefix;
+    bool hasHome = false;
+    std::string home;
+};
+FolderKey g_folderKey;
+
+bool SameVariable(const char* now, bool had, const std::string& before) {
+    bool has = now && *now;
+    return has == had && (!has || before == now);
+}
+
 // The table is looked at again when the dosdevices folder in use changes, and otherwise at most
 // every half second: a scan maps a path for every file it visits.
 constexpr auto kRecheckInterval = std::chrono::milliseconds(500);
 
 const std::array<std::optional<std::string>, 26>& SnapshotDrivesLocked() {
-    std::string folder = DosDevicesFolder();
+    const char* prefix = getenv("WINEPREFIX");
+    const char* home = getenv("HOME");
     auto now = std::chrono::steady_clock::now();
     DriveTable& table = g_table;
-    if (table.valid && table.folder == folder && now - g_tableChecked < kRecheckInterval)
+    if (table.valid && now - g_tableChecked < kRecheckInterval &&
+        SameVariable(prefix, g_folderKey.hasPrefix, g_folderKey.prefix) &&
+        SameVariable(home, g_folderKey.hasHome, g_folderKey.home))
         return table.drives;
+    g_folderKey.hasPrefix = prefix && *prefix;
+    g_folderKey.prefix = g_folderKey.hasPrefix ? prefix : "";
+    g_folderKey.hasHome = home && *home;
+    g_folderKey.home = g_folderKey.hasHome ? home : "";
+    std::string folder = DosDevicesFolder();
     g_tableChecked = now;
 
     struct stat st {};
@@ -139,14 +162,28 @@ std::optional<std::string> DriveFolderOf(int index) {
     return SnapshotDrivesLocked()[static_cast<std::size_t>(index)];
 }
 
+// Appends the drive's folder to out; false when there is no such drive.
+bool AppendDriveFolder(char16_t letter, std::string& out) {
+    int index = DriveIndex(letter);
+    if (index < 0)
+        return false;
+    std::lock_guard guard(g_tableLock);
+    const auto& folder = SnapshotDrivesLocked()[static_cast<std::size_t>(index)];
+    if (!folder)
+        return false;
+    out += *folder;
+    return true;
+}
+
 std::array<std::optional<std::string>, 26> SnapshotDrives() {
     std::lock_guard guard(g_tableLock);
     return SnapshotDrivesLocked();
 }
 
 struct ParsedDos {
-    std::string base;                    // Linux folder the components start from
-    std::vector<std::u16string> parts;   // the names below it, "." and ".." already resolved
+    std::string base;                         // Linux folder the components start from
+    std::vector<std::u16string_view> parts;   // the names below it (views into the DOS path),
+                                              // "." and ".." already resolved
 };
 
 std::optional<ParsedDos> ParseDos(std::u16string_view path) {
@@ -167,19 +204,16 @@ std::optional<ParsedDos> ParseDos(std::u16string_view path) {
         rest = path.substr(1);
         resolveDots = false;
     } else if (path.size() >= 2 && IsLetter(path[0]) && path[1] == u':') {
-        auto folder = DriveFolder(path[0]);
-        if (!folder)
+        parsed.base.reserve(64 + path.size());
+        if (!AppendDriveFolder(path[0], parsed.base))
             return std::nullopt;
-        parsed.base = *folder;
         rest = path.substr(2);
     } else if (IsSeparator(path[0])) {
         if (path.size() > 1 && IsSeparator(path[1]))
             return std::nullopt;  // \\server\share: no network names here
         CString current = LinuxPathToDos(CurrentFolder());
-        auto folder = DriveFolder(current[0]);
-        if (!folder)
+        if (!AppendDriveFolder(current[0], parsed.base))
             return std::nullopt;
-        parsed.base = *folder;
         rest = path.substr(1);
     } else {
         parsed.base = CurrentFolder();
@@ -187,33 +221,41 @@ std::optional<ParsedDos> ParseDos(std::u16string_view path) {
         resolveDots = false;  // relative names resolve on disk, from the current folder
     }
 
+    parsed.parts.reserve(16);
     std::size_t i = 0;
     while (i <= rest.size()) {
         std::size_t j = i;
         while (j < rest.size() && !IsSeparator(rest[j]))
             ++j;
-        std::u16string part(rest.substr(i, j - i));
+        std::u16string_view part = rest.substr(i, j - i);
         if (part.empty() || (resolveDots && part == u".")) {
             // nothing
         } else if (resolveDots && part == u"..") {
             if (!parsed.parts.empty())
                 parsed.parts.pop_back();
         } else {
-            parsed.parts.push_back(std::move(part));
+            parsed.parts.push_back(part);
         }
         i = j + 1;
     }
     return parsed;
 }
 
-std::string Assemble(const ParsedDos& parsed) {
-    std::string out = parsed.base;
-    for (const auto& part : parsed.parts)
-        out = JoinLinux(out, Utf16ToUtf8(part));
+void AppendPart(std::string& out, std::u16string_view part) {
+    if (out.empty() || out.back() != '/')
+        out += '/';
+    AppendUtf16AsUtf8(out, part);
+}
+
+std::string Assemble(ParsedDos& parsed) {
+    std::string out = std::move(parsed.base);
+    for (auto part : parsed.parts)
+        AppendPart(out, part);
     return out;
 }
 
-std::optional<std::string> FindNoCase(const std::string& folder, const std::u16string& name) {
+std::optional<std::string> FindNoCase(const std::string& folder, std::u16string_view part) {
+    std::u16string name(part);
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return std::nullopt;
@@ -266,14 +308,16 @@ std::optional<std::string> DosPathToLinux(std::u16string_view dosPath) {
     auto parsed = ParseDos(dosPath);
     if (!parsed)
         return std::nullopt;
+    std::string base = parsed->base;
     std::string exact = Assemble(*parsed);
     struct stat st {};
     if (lstat(exact.c_str(), &st) == 0)
         return exact;
-    std::string current = parsed->base;
+    std::string current = std::move(base);
     for (std::size_t i = 0; i < parsed->parts.size(); ++i) {
-        const std::u16string& part = parsed->parts[i];
-        std::string candidate = JoinLinux(current, Utf16ToUtf8(part));
+        std::u16string_view part = parsed->parts[i];
+        std::string candidate = current;
+        AppendPart(candidate, part);
         if (lstat(candidate.c_str(), &st) == 0) {
             current = std::move(candidate);
             continue;
@@ -282,7 +326,7 @@ std::optional<std::string> DosPathToLinux(std::u16string_view dosPath) {
         if (!match) {
             // The rest does not exist: keep it as written.
             for (std::size_t k = i; k < parsed->parts.size(); ++k)
-                current = JoinLinux(current, Utf16ToUtf8(parsed->parts[k]));
+                AppendPart(current, parsed->parts[k]);
             return current;
         }
         current = JoinLinux(current, *match);

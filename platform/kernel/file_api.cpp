@@ -2,12 +2,15 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,17 +93,42 @@ struct ResolvedPath {
     int error = 0;
 };
 
-std::optional<ResolvedPath> Resolve(LPCWSTR name) {
-    if (!name || !*name)
-        return std::nullopt;
-    std::u16string_view text(name);
-    auto exact = DosPathToLinuxExact(text);
-    if (!exact)
-        return std::nullopt;
+// The last regular file this thread found by its exact name, and when. An open of the same
+// name right after (the executable test asks for the size before it opens) then needs no
+// second look-up before the open: the look-up only keeps FIFOs and devices from being opened,
+// and the file seen a moment ago was neither. The descriptor is checked again after the open.
+struct RecentFile {
+    std::string path;
+    std::chrono::steady_clock::time_point seen;
+    bool valid = false;
+};
+thread_local RecentFile t_recentFile;
+constexpr auto kRecentFileLife = std::chrono::milliseconds(20);
+
+void RememberRegularFile(const ResolvedPath& r) {
+    if (!r.exists || !S_ISREG(r.st.st_mode)) {
+        t_recentFile.valid = false;
+        return;
+    }
+    t_recentFile.path.assign(r.path);
+    t_recentFile.seen = std::chrono::steady_clock::now();
+    t_recentFile.valid = true;
+}
+
+// True, once, when path is the regular file this thread found a moment ago.
+bool TakeRecentRegularFile(const std::string& path) {
+    if (!t_recentFile.valid)
+        return false;
+    t_recentFile.valid = false;
+    return t_recentFile.path == path && std::chrono::steady_clock::now() - t_recentFile.seen < kRecentFileLife;
+}
+
+ResolvedPath ResolveFrom(std::u16string_view text, std::string exact) {
     ResolvedPath r;
-    r.path = std::move(*exact);
+    r.path = std::move(exact);
     if (stat(r.path.c_str(), &r.st) == 0) {
         r.exists = true;
+        RememberRegularFile(r);
         return r;
     }
     r.error = errno;
@@ -112,7 +140,18 @@ std::optional<ResolvedPath> Resolve(LPCWSTR name) {
             r.error = 0;
         }
     }
+    t_recentFile.valid = false;
     return r;
+}
+
+std::optional<ResolvedPath> Resolve(LPCWSTR name) {
+    if (!name || !*name)
+        return std::nullopt;
+    std::u16string_view text(name);
+    auto exact = DosPathToLinuxExact(text);
+    if (!exact)
+        return std::nullopt;
+    return ResolveFrom(text, std::move(*exact));
 }
 
 // Views of files. Each read-only view also sits in a small lock-free table that the SIGBUS
@@ -196,10 +235,27 @@ ViewTable& Views() {
 
 std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) { return LookupKernelObjectAs<FileObject>(handle); }
 
+// Whether this process may take leases on files of other owners (CAP_LEASE). Read once: the
+// program does not change its privileges while it runs.
+bool MayLeaseOthersFiles() {
+    static const bool may = [] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2]{};
+        if (syscall(SYS_capget, &header, data) != 0)
+            return true;  // unknown: let the kernel decide each time
+        return (data[CAP_LEASE / 32].effective & (1u << (CAP_LEASE % 32))) != 0;
+    }();
+    return may;
+}
+
 // Refuses read sharing without write sharing while someone else holds the file open for writing.
 // A read lease is granted only when no one does; it is dropped again at once. Where leases are
-// unavailable (a file of another owner, a file system without them) the open is allowed.
-bool SomeoneWrites(int fd) {
+// unavailable (a file of another owner, a file system without them) the open is allowed; for a
+// file of another owner the kernel's answer is known beforehand and not asked for.
+bool SomeoneWrites(int fd, const struct stat& st) {
+    static const uid_t self = geteuid();
+    if (st.st_uid != self && self != 0 && !MayLeaseOthersFiles())
+        return false;
     // Should a writer open the file in the instant the lease is held, the kernel signals the
     // holder; SIGURG is ignored unless a program asks for it, unlike the default SIGIO.
     fcntl(fd, F_SETSIG, SIGURG);
@@ -256,27 +312,45 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
         return INVALID_HANDLE_VALUE;
     }
 
-    auto resolved = Resolve(lpFileName);
-    if (!resolved) {
+    if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (resolved->exists) {
-        // Only regular files are ever opened: a FIFO could block, and opening a device can act
-        // on it.
-        if (!S_ISREG(resolved->st.st_mode)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-    } else if (!(flags & O_CREAT)) {
-        SetLastError(resolved->error == ENOENT ? MissingError(resolved->path) : ErrorFromErrno(resolved->error));
+    std::u16string_view text(lpFileName);
+    auto exact = DosPathToLinuxExact(text);
+    if (!exact) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-
-    int fd = open(resolved->path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    flags |= O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int fd = -1;
+    std::string path;
+    if (TakeRecentRegularFile(*exact)) {
+        fd = open(exact->c_str(), flags, 0666);
+        if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR))
+            path = std::move(*exact);
+        // else gone since: look it up again below, perhaps under another case
+    }
+    if (fd < 0 && path.empty()) {
+        ResolvedPath resolved = ResolveFrom(text, std::move(*exact));
+        t_recentFile.valid = false;
+        if (resolved.exists) {
+            // Only regular files are ever opened: a FIFO could block, and opening a device can
+            // act on it.
+            if (!S_ISREG(resolved.st.st_mode)) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+        } else if (!(flags & O_CREAT)) {
+            SetLastError(resolved.error == ENOENT ? MissingError(resolved.path) : ErrorFromErrno(resolved.error));
+            return INVALID_HANDLE_VALUE;
+        }
+        path = std::move(resolved.path);
+        fd = open(path.c_str(), flags, 0666);
+    }
     if (fd < 0) {
         int error = errno;
-        SetLastError(error == ENOENT ? MissingError(resolved->path) : ErrorFromErrno(error));
+        SetLastError(error == ENOENT ? MissingError(path) : ErrorFromErrno(error));
         return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
@@ -285,7 +359,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (!wantWrite && !(dwShareMode & FILE_SHARE_WRITE) && SomeoneWrites(fd)) {
+    if (!wantWrite && !(dwShareMode & FILE_SHARE_WRITE) && SomeoneWrites(fd, st)) {
         ::close(fd);
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -577,6 +651,7 @@ extern "C" BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS 
 
 extern "C" BOOL DeleteFileW(LPCWSTR lpFileName) {
     auto resolved = Resolve(lpFileName);
+    t_recentFile.valid = false;
     if (!resolved) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;

@@ -80,6 +80,11 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendUtf16AsUtf8(out, text);
+    return out;
+}
+
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
         if (c < 0x80) {
@@ -97,7 +102,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             AppendUtf8(out, c);
         }
     }
-    return out;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

@@ -22,6 +22,8 @@ int WideCompare(LPCWSTR a, LPCWSTR b);
 int WideCompareNoCase(LPCWSTR a, LPCWSTR b);
 
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same conversion appended to out, for callers that build a path piece by piece.
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 
 // Simple case mapping of one UTF-16 unit (letters of the Basic Multilingual Plane).
