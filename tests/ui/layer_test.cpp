@@ -1,5 +1,8 @@
 // The dialog framework layer, driven offscreen through the same calls the system code makes.
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QTreeView>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QTimer>
@@ -368,6 +371,27 @@ TEST(FolderBrowser, AChoiceBecomesADosPathAndCancelGivesNothing) {
     choose = false;
     EXPECT_EQ(SHBrowseForFolderW(&bi), nullptr);
     velmora::ui::SetFolderBrowserHook(nullptr);
+}
+
+TEST(FolderBrowser, TheRealBrowserShowsItsTitleOverATreeOfTheFileSystem) {
+    velmora::ui::EnsureWindowSystem();
+    QString label;
+    int rows = -1;
+    QTimer::singleShot(200, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        if (auto* title = box->findChild<QLabel*>())
+            label = title->text();
+        if (auto* tree = box->findChild<QTreeView*>())
+            rows = tree->model()->rowCount(tree->rootIndex());
+        box->close();
+    });
+    BROWSEINFOW bi{};
+    bi.lpszTitle = u"请选择目标文件夹";
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_BROWSEINCLUDEFILES;
+    EXPECT_EQ(SHBrowseForFolderW(&bi), nullptr) << "closing the browser is Cancel";
+    EXPECT_EQ(label, QString::fromUtf16(u"请选择目标文件夹"));
+    EXPECT_GE(rows, 0);
 }
 
 } // namespace
