@@ -100,6 +100,44 @@ private:
     bool opened_ = false;
 };
 
+// The open that follows an attribute query of the same name must still see what is there now.
+TEST(CreateFile, ANameReplacedRightAfterItsAttributesWereReadIsJudgedAgain) {
+    TempTree tree;
+    struct Case {
+        const char* name;
+        void (*replace)(const std::string& path);
+        DWORD error;
+    } cases[] = {
+        {"by-fifo", [](const std::string& p) { unlink(p.c_str()), mkfifo(p.c_str(), 0644); }, ERROR_ACCESS_DENIED},
+        {"by-folder", [](const std::string& p) { unlink(p.c_str()), mkdir(p.c_str(), 0755); }, ERROR_ACCESS_DENIED},
+        {"deleted", [](const std::string& p) { unlink(p.c_str()); }, ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        std::string path = tree.File(c.name, std::string(400, 'A'));
+        CString dos = LinuxPathToDos(path);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(dos, GetFileExInfoStandard, &data)) << c.name;
+        c.replace(path);
+        SetLastError(0);
+        EXPECT_EQ(OpenForReading(dos), INVALID_HANDLE_VALUE) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+    // Found again under another case when the name as written went away.
+    tree.File("Mixed.bin", "x");
+    CString lower = LinuxPathToDos(tree.Path("mixed.bin"));
+    tree.File("mixed.bin", "y");
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(lower, GetFileExInfoStandard, &data));
+    unlink(tree.Path("mixed.bin").c_str());
+    HANDLE h = OpenForReading(lower);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char byte = 0;
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, &byte, 1, &got, nullptr));
+    EXPECT_EQ(byte, 'x');
+    CloseHandle(h);
+}
+
 TEST(CreateFile, ReadSharingIsRefusedWhileAnotherProcessWrites) {
     TempTree tree;
     CString path = LinuxPathToDos(tree.File("busy.bin", "data"));
