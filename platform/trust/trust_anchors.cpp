@@ -9,6 +9,7 @@
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/x509v3.h>
 
 #include "platform/trust/ossl_handles.h"
 
@@ -74,6 +75,13 @@ X509StorePtr BuildStore() {
             start = end + 1;
         }
     }
+    // OpenSSL fills a certificate's extension cache the first time a chain needs it, without a
+    // lock that covers every reader; filling it here, while the store is still private, keeps
+    // verifications on several threads from racing on the shared anchors.
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store.get());
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i)
+        if (X509* certificate = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i)))
+            X509_check_purpose(certificate, -1, 0);
     ERR_clear_error();
     return store;
 }
