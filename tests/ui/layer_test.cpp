@@ -315,7 +315,13 @@ TEST(Resources, TheProgramsIconAndBannerLoad) {
 }
 
 TEST(NamedMutex, ASecondCreationOfAHeldNameReportsThatItExists) {
-    const std::u16string name = u"velmora-test-" + std::u16string(CString::FromUtf8(std::to_string(getpid())).Text());
+    // A lock folder of the test's own, so runs neither meet each other nor leave files behind.
+    char folder[] = "/tmp/velmora-mutex-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const char* previous = std::getenv("XDG_RUNTIME_DIR");
+    std::string saved = previous ? previous : "";
+    setenv("XDG_RUNTIME_DIR", folder, 1);
+    const std::u16string name = u"NOREPEAT";
     HANDLE first = CreateMutexW(nullptr, TRUE, name.c_str());
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
@@ -330,6 +336,11 @@ TEST(NamedMutex, ASecondCreationOfAHeldNameReportsThatItExists) {
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the guard goes with its last handle";
     CloseHandle(again);
     CloseHandle(other);
+    if (previous)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+    std::system((std::string("rm -rf ") + folder).c_str());
 }
 
 TEST(MessageBox, TheApplicationsNameIsTheCaption) {
