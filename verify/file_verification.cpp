@@ -41,23 +41,23 @@ void FillCommonFields(WINTRUST_DATA& data) {
 }
 
 // Ends the verification state of a verify call in the same record; its result does not matter.
-void CloseVerificationState(WINTRUST_DATA& data) {
+void CloseVerificationState(const WinTrustApi& api, WINTRUST_DATA& data) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    g_WinTrustApi.pfnWinVerifyTrust(NoInteractiveUser(), &action, &data);
+    api.pfnWinVerifyTrust(NoInteractiveUser(), &action, &data);
 }
 
-LONG VerifyCall(WINTRUST_DATA& data) {
+LONG VerifyCall(const WinTrustApi& api, WINTRUST_DATA& data) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return g_WinTrustApi.pfnWinVerifyTrust(NoInteractiveUser(), &action, &data);
+    return api.pfnWinVerifyTrust(NoInteractiveUser(), &action, &data);
 }
 
 // Runs while the verification state is still open.
-int ObtainSignerName(HANDLE hStateData) {
-    CRYPT_PROVIDER_DATA* provider = g_WinTrustApi.pfnWTHelperProvDataFromStateData(hStateData);
+int ObtainSignerName(const WinTrustApi& api, HANDLE hStateData) {
+    CRYPT_PROVIDER_DATA* provider = api.pfnWTHelperProvDataFromStateData(hStateData);
     if (provider == nullptr)
         return VR_NO_SIGNER_NAME;
-    CRYPT_PROVIDER_SGNR* signer = g_WinTrustApi.pfnWTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    CRYPT_PROVIDER_SGNR* signer = api.pfnWTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
     if (signer == nullptr)
         return VR_NO_SIGNER_NAME;
     // The chain starts with the signing certificate itself.
@@ -86,6 +86,11 @@ void AppendHexByte(WCHAR* out, BYTE value) {
 int VerifyFileSignature(LPCWSTR pszFilePath) {
     if (!IsTrustBindingReady())
         return VR_NOT_READY;
+    // One look at the binding for the whole verification. A worker that was stopped while inside
+    // a verification may still be finishing it when the dialog unbinds at close; with its own copy
+    // it never calls through a slot that has just been cleared.
+    const WinTrustApi api = g_WinTrustApi;
+    const HCATADMIN hCatAdmin = g_hCatAdmin;
     // No path is no file: it cannot be opened, let alone trusted.
     if (pszFilePath == nullptr)
         return VR_OPEN_FAILED;
@@ -102,14 +107,14 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
 
-    if (VerifyCall(data) >= 0) {
+    if (VerifyCall(api, data) >= 0) {
         // Trusted through the embedded signature: the catalogs are not consulted, whatever
         // becomes of the name.
-        const int result = ObtainSignerName(data.hWVTStateData);
-        CloseVerificationState(data);
+        const int result = ObtainSignerName(api, data.hWVTStateData);
+        CloseVerificationState(api, data);
         return result;
     }
-    CloseVerificationState(data);
+    CloseVerificationState(api, data);
 
     // The catalog hash. The file is opened only on this path, and only once.
     HANDLE hFile =
@@ -119,7 +124,7 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
     BYTE hash[HASH_CAPACITY];
     std::memset(hash, 0, sizeof hash);
     DWORD cbHash = HASH_CAPACITY;
-    const BOOL hashed = g_WinTrustApi.pfnCryptCATAdminCalcHashFromFileHandle(hFile, &cbHash, hash, 0);
+    const BOOL hashed = api.pfnCryptCATAdminCalcHashFromFileHandle(hFile, &cbHash, hash, 0);
     CloseHandle(hFile);
 
     // A hash that was not computed, or a length the buffer cannot hold, identifies nothing: the
@@ -128,7 +133,7 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
         return VR_NOT_TRUSTED;
 
     HCATINFO hCatalog =
-        g_WinTrustApi.pfnCryptCATAdminEnumCatalogFromHash(g_hCatAdmin, hash, cbHash, 0, nullptr);
+        api.pfnCryptCATAdminEnumCatalogFromHash(hCatAdmin, hash, cbHash, 0, nullptr);
     if (hCatalog == nullptr)
         return VR_NOT_TRUSTED;
 
@@ -143,7 +148,7 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
         AppendHexByte(memberTag + 2 * i, hash[i]);
     memberTag[2 * cbHash] = u'\0';
 
-    g_WinTrustApi.pfnCryptCATCatalogInfoFromContext(hCatalog, &catalogInfo, 0);
+    api.pfnCryptCATCatalogInfoFromContext(hCatalog, &catalogInfo, 0);
     catalogInfo.wszCatalogFile[MAX_PATH - 1] = u'\0';
 
     WINTRUST_CATALOG_INFO catalogMember = {};
@@ -162,10 +167,10 @@ int VerifyFileSignature(LPCWSTR pszFilePath) {
     data.pCatalog = &catalogMember;
 
     int result = VR_NOT_TRUSTED;
-    if (VerifyCall(data) >= 0)
-        result = ObtainSignerName(data.hWVTStateData);
-    CloseVerificationState(data);
+    if (VerifyCall(api, data) >= 0)
+        result = ObtainSignerName(api, data.hWVTStateData);
+    CloseVerificationState(api, data);
 
-    g_WinTrustApi.pfnCryptCATAdminReleaseCatalogContext(g_hCatAdmin, hCatalog, 0);
+    api.pfnCryptCATAdminReleaseCatalogContext(hCatAdmin, hCatalog, 0);
     return result;
 }

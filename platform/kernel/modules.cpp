@@ -211,7 +211,9 @@ extern "C" HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
         const bool bare = candidate.find('/') == std::string::npos;
         if (!bare && !FileExists(candidate))
             continue;
-        library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // A module's code stays mapped after its last FreeLibrary: a stopped worker (threads are
+        // asked to stop, never killed) may still be returning through it.
+        library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         loadedFrom = candidate;
         // The first file found is the module, as on the platform: a broken one is not passed over
         // in favour of a different library further down the search.

@@ -4,6 +4,7 @@
 #include "platform/trust/wintrust.h"
 #pragma GCC visibility pop
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -64,11 +65,59 @@ LONG StatusOf(Verdict verdict) {
 constexpr std::uint32_t kAdminMagic = 0x43414431;    // "CAD1"
 constexpr std::uint32_t kCatalogMagic = 0x43494E31;  // "CIN1"
 
+// A context can be released on one thread while a stopped scan worker, which read the handle
+// just before, is still inside a look-up with it. So a released context is retired only once no
+// call uses it any more, and its small record is never handed back to the allocator: a late
+// caller holding the stale handle finds the tag cleared and is refused instead of reading freed
+// memory. Only the index, the large part, is freed.
 struct CatalogAdmin {
-    std::uint32_t magic = kAdminMagic;
+    std::atomic<std::uint32_t> magic{kAdminMagic};
+    std::atomic<int> callsInFlight{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> retired{false};
     std::once_flag indexed;
     CatalogIndex index;
-    ~CatalogAdmin() { magic = 0; }
+    CatalogAdmin* nextRetired = nullptr;
+};
+
+// Retired contexts stay reachable from here, so the leak checker sees them as held, not lost.
+std::atomic<CatalogAdmin*> g_retiredAdmins{nullptr};
+
+void RetireIfUnused(CatalogAdmin* admin) {
+    if (!admin->released.load() || admin->callsInFlight.load() != 0 || admin->retired.exchange(true))
+        return;
+    admin->index = CatalogIndex{};
+    admin->nextRetired = g_retiredAdmins.load();
+    while (!g_retiredAdmins.compare_exchange_weak(admin->nextRetired, admin)) {
+    }
+}
+
+// Holds a context for the length of one call.
+class AdminInUse {
+  public:
+    explicit AdminInUse(HCATADMIN handle) : admin_(static_cast<CatalogAdmin*>(handle)) {
+        if (!admin_)
+            return;
+        admin_->callsInFlight.fetch_add(1);
+        if (admin_->magic.load() != kAdminMagic) {
+            Leave();
+            admin_ = nullptr;
+        }
+    }
+    ~AdminInUse() {
+        if (admin_)
+            Leave();
+    }
+    AdminInUse(const AdminInUse&) = delete;
+    AdminInUse& operator=(const AdminInUse&) = delete;
+    CatalogAdmin* get() const { return admin_; }
+
+  private:
+    void Leave() {
+        if (admin_->callsInFlight.fetch_sub(1) == 1)
+            RetireIfUnused(admin_);
+    }
+    CatalogAdmin* admin_;
 };
 
 struct CatalogHandle {
@@ -80,7 +129,7 @@ struct CatalogHandle {
 
 CatalogAdmin* AdminFrom(HCATADMIN handle) {
     auto* admin = static_cast<CatalogAdmin*>(handle);
-    return admin && admin->magic == kAdminMagic ? admin : nullptr;
+    return admin && admin->magic.load() == kAdminMagic ? admin : nullptr;
 }
 
 CatalogHandle* CatalogFrom(HCATINFO handle) {
@@ -268,12 +317,14 @@ BOOL CryptCATAdminAcquireContext(HCATADMIN* phCatAdmin, const GUID* pgSubsystem,
 }
 
 BOOL CryptCATAdminReleaseContext(HCATADMIN hCatAdmin, DWORD /*dwFlags*/) {
-    CatalogAdmin* admin = AdminFrom(hCatAdmin);
-    if (!admin) {
+    auto* admin = static_cast<CatalogAdmin*>(hCatAdmin);
+    std::uint32_t expected = kAdminMagic;
+    if (!admin || !admin->magic.compare_exchange_strong(expected, 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    delete admin;
+    admin->released.store(true);
+    RetireIfUnused(admin);
     return TRUE;
 }
 
@@ -309,7 +360,8 @@ BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHash, BYTE* pbH
 
 HCATINFO CryptCATAdminEnumCatalogFromHash(HCATADMIN hCatAdmin, BYTE* pbHash, DWORD cbHash, DWORD /*dwFlags*/,
                                           HCATINFO* phPrevCatInfo) {
-    CatalogAdmin* admin = AdminFrom(hCatAdmin);
+    const AdminInUse use(hCatAdmin);
+    CatalogAdmin* admin = use.get();
     if (!admin || !pbHash || cbHash == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
