@@ -104,9 +104,15 @@ inline CString Dos(char letter, const std::string& rest = "") {
 inline std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
 // The generated trust fixtures (signed, unsigned, catalogued, tampered images), or empty.
+// The fixtures of this build, unless VELMORA_FIXTURES names others.
 inline fs::path FixturesFolder() {
-    const char* folder = std::getenv("VELMORA_FIXTURES");
-    return folder ? fs::path(folder) : fs::path();
+    if (const char* folder = std::getenv("VELMORA_FIXTURES"))
+        return fs::path(folder);
+#ifdef VELMORA_FIXTURES_DIR
+    return fs::path(VELMORA_FIXTURES_DIR);
+#else
+    return fs::path();
+#endif
 }
 
 }  // namespace scantest
