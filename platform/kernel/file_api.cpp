@@ -235,8 +235,8 @@ ViewTable& Views() {
 
 std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) { return LookupKernelObjectAs<FileObject>(handle); }
 
-// Whether this process may take leases on files of other owners (CAP_LEASE). Read once: the
-// program does not change its privileges while it runs.
+// Whether this process may take leases on files of other owners (CAP_LEASE). Read once, like
+// the user below: the program does not change its privileges while it runs.
 bool MayLeaseOthersFiles() {
     static const bool may = [] {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
