@@ -244,7 +244,7 @@ std::optional<ParsedDos> ParseDos(std::u16string_view path) {
 void AppendPart(std::string& out, std::u16string_view part) {
     if (out.empty() || out.back() != '/')
         out += '/';
-    AppendUtf16AsUtf8(out, part);
+    AppendDosNameAsLinux(out, part);
 }
 
 std::string Assemble(ParsedDos& parsed) {
@@ -261,7 +261,7 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::u16string_
         return std::nullopt;
     std::optional<std::string> found;
     while (dirent* entry = readdir(dir)) {
-        if (WideCompareNoCase(Utf8ToUtf16(entry->d_name).c_str(), name.c_str()) == 0) {
+        if (WideCompareNoCase(LinuxNameToDos(entry->d_name).GetString(), name.c_str()) == 0) {
             found = entry->d_name;
             break;
         }
@@ -389,8 +389,28 @@ CString LinuxPathToDos(const std::string& linuxPath) {
     while (start < rest.size() && rest[start] == u'/')
         ++start;
     for (std::size_t k = start; k < rest.size(); ++k)
-        out += rest[k] == u'/' ? u'\\' : rest[k];
+        out += rest[k] == u'/' ? u'\\' : rest[k] == u'\\' ? kBackslashInName : rest[k];
     return CString(out);
+}
+
+CString LinuxNameToDos(std::string_view linuxName) {
+    std::u16string name = Utf8ToUtf16(linuxName);
+    for (auto& c : name)
+        if (c == u'\\')
+            c = kBackslashInName;
+    return CString(name);
+}
+
+void AppendDosNameAsLinux(std::string& out, std::u16string_view dosName) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= dosName.size(); ++i) {
+        if (i == dosName.size() || dosName[i] == kBackslashInName) {
+            AppendUtf16AsUtf8(out, dosName.substr(start, i - start));
+            if (i < dosName.size())
+                out += '\\';
+            start = i + 1;
+        }
+    }
 }
 
 UINT DriveTypeFromFileSystem(long magic) {

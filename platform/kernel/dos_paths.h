@@ -46,6 +46,14 @@ std::optional<std::string> DosPathToLinuxExact(std::u16string_view dosPath);
 // folder holds it most closely, else Z:\ followed by the whole path.
 CString LinuxPathToDos(const std::string& linuxPath);
 
+// One name of a folder entry, between its Linux and DOS forms. A backslash is an ordinary
+// character in a Linux name but a separator in a DOS path, so it travels as U+F05C (a private-use
+// character) and comes back as itself: such a file can still be opened by the path it is shown
+// under, and cannot hide from a scan.
+constexpr char16_t kBackslashInName = u'\uF05C';
+CString LinuxNameToDos(std::string_view linuxName);
+void AppendDosNameAsLinux(std::string& out, std::u16string_view dosName);
+
 // The Linux folder of a drive letter (either case), or nullopt for no such drive.
 std::optional<std::string> DriveFolder(WCHAR letter);
 

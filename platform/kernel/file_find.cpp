@@ -141,7 +141,8 @@ BOOL CFileFind::FindFile(LPCWSTR pattern, DWORD) {
     if (!HasWildcard(m_namePattern)) {
         // One named file or folder: found when it exists, under its name as it is on disk.
         std::string folder = *exactFolder;
-        std::string name = m_namePattern.ToUtf8();
+        std::string name;
+        velmora::kernel::AppendDosNameAsLinux(name, m_namePattern.Text());
         struct stat st {};
         if (lstat((WithSlash(folder) + name).c_str(), &st) != 0) {
             auto folded = velmora::kernel::DosPathToLinux(text.Text());
@@ -155,7 +156,7 @@ BOOL CFileFind::FindFile(LPCWSTR pattern, DWORD) {
         }
         m_linuxFolder = WithSlash(folder);
         m_next.linuxName = name;
-        m_next.name = CString::FromUtf8(name);
+        m_next.name = velmora::kernel::LinuxNameToDos(name);
         m_next.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         m_singleDone = true;
         m_haveNext = true;
@@ -222,7 +223,7 @@ bool CFileFind::FetchNext(Entry& entry) {
         const char* n = found->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        CString name = CString::FromUtf8(n);
+        CString name = velmora::kernel::LinuxNameToDos(n);
         if (!Matches(name))
             continue;
         entry.linuxName = n;

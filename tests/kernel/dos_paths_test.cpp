@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "platform/kernel/file_api.h"
+#include "platform/kernel/file_find.h"
 #include "tests/kernel/temp_tree.h"
 
 namespace {
@@ -105,6 +109,38 @@ TEST_F(DosDevices, ANewDriveCountsOnceTheTableIsRefreshed) {
     tree.Link("prefix/dosdevices/f:", elsewhere);
     velmora::kernel::RefreshDrives();
     EXPECT_EQ(GetDriveTypeW(u"F:\\"), DRIVE_FIXED);
+}
+
+}  // namespace
+
+namespace {
+
+// A backslash in a Linux name must not split the name in its DOS form: the file is found, shown
+// and opened again under that form.
+TEST(DosPaths, ABackslashInALinuxNameSurvivesTheRoundTrip) {
+    TempTree tree;
+    ScopedEnv prefix("WINEPREFIX", tree.Path("no-prefix-here"));
+    velmora::kernel::RefreshDrives();
+    tree.Folder("odd");
+    const std::string linuxPath = tree.File("odd/a\\b.exe");
+    const CString dos = LinuxPathToDos(linuxPath);
+    EXPECT_EQ(dos.Find(u"a\\b"), -1);
+    EXPECT_EQ(Linux(dos.Text()), linuxPath);
+
+    CFileFind find;
+    ASSERT_TRUE(find.FindFile((LinuxPathToDos(tree.Path("odd")) + u"\\*.*").GetString()));
+    std::vector<CString> paths;
+    for (BOOL more = TRUE; more;) {
+        more = find.FindNextFile();
+        if (!find.IsDots())
+            paths.push_back(find.GetFilePath());
+    }
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(paths[0], dos);
+    HANDLE h = CreateFileW(paths[0].GetString(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
 }
 
 }  // namespace
