@@ -235,22 +235,22 @@ CString operator+(WCHAR a, const CString& b) {
 
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = 0;
     int precision = -1;
 };
 
-void Pad(std::u16string& out, std::u16string_view body, const Spec& spec, std::u16string_view prefix = {},
+void Pad(std::u16string& out, std::u16string_view body, const Conversion& field, std::u16string_view prefix = {},
          bool numeric = false) {
     std::size_t len = prefix.size() + body.size();
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    std::size_t width = field.width > 0 ? static_cast<std::size_t>(field.width) : 0;
     std::size_t fill = width > len ? width - len : 0;
-    if (spec.left) {
+    if (field.left) {
         out += prefix;
         out += body;
         out.append(fill, u' ');
-    } else if (spec.zero && numeric) {
+    } else if (field.zero && numeric) {
         out += prefix;
         out.append(fill, u'0');
         out += body;
@@ -262,7 +262,7 @@ void Pad(std::u16string& out, std::u16string_view body, const Spec& spec, std::u
 }
 
 void FormatInteger(std::u16string& out, std::uint64_t magnitude, bool negative, int base, bool upper,
-                   const Spec& spec, bool isSigned) {
+                   const Conversion& field, bool isSigned) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char16_t buffer[72];
     int n = 0;
@@ -270,7 +270,7 @@ void FormatInteger(std::u16string& out, std::uint64_t magnitude, bool negative, 
         buffer[n++] = static_cast<char16_t>(digits[magnitude % static_cast<unsigned>(base)]);
         magnitude /= static_cast<unsigned>(base);
     }
-    int minDigits = spec.precision >= 0 ? spec.precision : 1;
+    int minDigits = field.precision >= 0 ? field.precision : 1;
     while (n < minDigits && n < 64)
         buffer[n++] = u'0';
     std::u16string body(buffer, buffer + n);
@@ -278,16 +278,16 @@ void FormatInteger(std::u16string& out, std::uint64_t magnitude, bool negative, 
     std::u16string prefix;
     if (negative)
         prefix = u"-";
-    else if (isSigned && spec.plus)
+    else if (isSigned && field.plus)
         prefix = u"+";
-    else if (isSigned && spec.space)
+    else if (isSigned && field.space)
         prefix = u" ";
-    if (spec.alt && base == 16 && !body.empty() && body != u"0")
+    if (field.alt && base == 16 && !body.empty() && body != u"0")
         prefix += upper ? u"0X" : u"0x";
-    if (spec.alt && base == 8 && body.front() != u'0')
+    if (field.alt && base == 8 && body.front() != u'0')
         body.insert(body.begin(), u'0');
-    Spec padSpec = spec;
-    if (spec.precision >= 0)
+    Conversion padSpec = field;
+    if (field.precision >= 0)
         padSpec.zero = false;
     Pad(out, body, padSpec, prefix, true);
 }
@@ -309,45 +309,45 @@ void FormatWideV(std::u16string& out, LPCWSTR format, va_list args) {
             out += u'%';
             continue;
         }
-        Spec spec;
+        Conversion field;
         for (;; ++p) {
             if (*p == u'-')
-                spec.left = true;
+                field.left = true;
             else if (*p == u'+')
-                spec.plus = true;
+                field.plus = true;
             else if (*p == u' ')
-                spec.space = true;
+                field.space = true;
             else if (*p == u'0')
-                spec.zero = true;
+                field.zero = true;
             else if (*p == u'#')
-                spec.alt = true;
+                field.alt = true;
             else
                 break;
         }
         if (*p == u'*') {
-            spec.width = va_arg(ap, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = spec.width == INT32_MIN ? 0 : -spec.width;
+            field.width = va_arg(ap, int);
+            if (field.width < 0) {
+                field.left = true;
+                field.width = field.width == INT32_MIN ? 0 : -field.width;
             }
             ++p;
         } else {
             while (*p >= u'0' && *p <= u'9') {
-                spec.width = std::min(spec.width * 10 + (*p - u'0'), 1 << 20);
+                field.width = std::min(field.width * 10 + (*p - u'0'), 1 << 20);
                 ++p;
             }
         }
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
+            field.precision = 0;
             if (*p == u'*') {
-                spec.precision = va_arg(ap, int);
-                if (spec.precision < 0)
-                    spec.precision = -1;
+                field.precision = va_arg(ap, int);
+                if (field.precision < 0)
+                    field.precision = -1;
                 ++p;
             } else {
                 while (*p >= u'0' && *p <= u'9') {
-                    spec.precision = std::min(spec.precision * 10 + (*p - u'0'), 1 << 20);
+                    field.precision = std::min(field.precision * 10 + (*p - u'0'), 1 << 20);
                     ++p;
                 }
             }
@@ -389,7 +389,7 @@ void FormatWideV(std::u16string& out, LPCWSTR format, va_list args) {
             else
                 v = va_arg(ap, int);
             std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-            FormatInteger(out, mag, v < 0, 10, false, spec, true);
+            FormatInteger(out, mag, v < 0, 10, false, field, true);
             break;
         }
         case u'u':
@@ -408,11 +408,11 @@ void FormatWideV(std::u16string& out, LPCWSTR format, va_list args) {
             else
                 v = va_arg(ap, unsigned int);
             int base = conv == u'u' ? 10 : conv == u'o' ? 8 : 16;
-            FormatInteger(out, v, false, base, conv == u'X', spec, false);
+            FormatInteger(out, v, false, base, conv == u'X', field, false);
             break;
         }
         case u'p': {
-            Spec ptrSpec = spec;
+            Conversion ptrSpec = field;
             ptrSpec.alt = true;
             FormatInteger(out, reinterpret_cast<std::uintptr_t>(va_arg(ap, void*)), false, 16, false, ptrSpec,
                           false);
@@ -420,23 +420,23 @@ void FormatWideV(std::u16string& out, LPCWSTR format, va_list args) {
         }
         case u'c': {
             WCHAR ch = static_cast<WCHAR>(va_arg(ap, int));
-            Pad(out, std::u16string_view(&ch, 1), spec);
+            Pad(out, std::u16string_view(&ch, 1), field);
             break;
         }
         case u's': {
             LPCWSTR s = va_arg(ap, LPCWSTR);
             std::u16string_view text = s ? std::u16string_view(s) : std::u16string_view(u"(null)");
-            if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < text.size())
-                text = text.substr(0, static_cast<std::size_t>(spec.precision));
-            Pad(out, text, spec);
+            if (field.precision >= 0 && static_cast<std::size_t>(field.precision) < text.size())
+                text = text.substr(0, static_cast<std::size_t>(field.precision));
+            Pad(out, text, field);
             break;
         }
         case u'S': {
             const char* s = va_arg(ap, const char*);
             std::u16string text = Utf8ToUtf16(s ? s : "(null)");
-            if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < text.size())
-                text.resize(static_cast<std::size_t>(spec.precision));
-            Pad(out, text, spec);
+            if (field.precision >= 0 && static_cast<std::size_t>(field.precision) < text.size())
+                text.resize(static_cast<std::size_t>(field.precision));
+            Pad(out, text, field);
             break;
         }
         default:
