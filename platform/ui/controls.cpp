@@ -42,14 +42,7 @@ void AutoRadioButton::nextCheckState() {
     }
 }
 
-StaticTextWidget::StaticTextWidget(DWORD style, QWidget* parent) : QWidget(parent), m_style(style) {}
-
-void StaticTextWidget::SetText(QString text) {
-    if (text == m_text)
-        return;
-    m_text = std::move(text);
-    update();
-}
+StaticTextWidget::StaticTextWidget(HWND hWnd, DWORD style, QWidget* parent) : QWidget(parent), m_hWnd(hWnd), m_style(style) {}
 
 void StaticTextWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -69,7 +62,8 @@ void StaticTextWidget::paintEvent(QPaintEvent*) {
     default: align |= Qt::AlignLeft; break;
     }
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(r, align, fontMetrics().elidedText(m_text, Qt::ElideNone, r.width()));
+    const QString text = QString::fromStdU16String(StaticTextOf(m_hWnd));
+    painter.drawText(r, align, fontMetrics().elidedText(text, Qt::ElideNone, r.width()));
 }
 
 void GroupBoxWidget::paintEvent(QPaintEvent*) {
@@ -267,6 +261,8 @@ int CopyText(const std::u16string& text, LPWSTR out, int capacity) {
 }
 
 QString TextOf(HWND h) {
+    if (h->kind == WindowKind::StaticText)
+        return QString::fromStdU16String(StaticTextOf(h));
     QWidget* w = h->widget;
     if (!w)
         return {};
@@ -277,12 +273,13 @@ QString TextOf(HWND h) {
     case WindowKind::RadioButton: return static_cast<QAbstractButton*>(w)->text();
     case WindowKind::GroupBox: return static_cast<GroupBoxWidget*>(w)->Title();
     case WindowKind::Edit: return static_cast<QLineEdit*>(w)->text();
-    case WindowKind::StaticText: return static_cast<StaticTextWidget*>(w)->Text();
     default: return w->windowTitle();
     }
 }
 
 void SetTextOf(HWND h, const QString& text) {
+    if (h->kind == WindowKind::StaticText)
+        return SetStaticTextHere(h, ToU16(text));
     QWidget* w = h->widget;
     if (!w)
         return;
@@ -293,7 +290,6 @@ void SetTextOf(HWND h, const QString& text) {
     case WindowKind::RadioButton: static_cast<QAbstractButton*>(w)->setText(text); break;
     case WindowKind::GroupBox: static_cast<GroupBoxWidget*>(w)->SetTitle(text); break;
     case WindowKind::Edit: static_cast<QLineEdit*>(w)->setText(text); break;
-    case WindowKind::StaticText: static_cast<StaticTextWidget*>(w)->SetText(text); break;
     default: w->setWindowTitle(text); break;
     }
 }

@@ -144,9 +144,8 @@ HWND CreateChild(HWND dialog, const DialogItemTemplate& item) {
         } else {
             record->kind = WindowKind::StaticText;
             h = RegisterWindow(std::move(record));
-            auto* label = new StaticTextWidget(item.style, parent);
-            label->SetText(text);
-            w = label;
+            SetStaticTextHere(h, ToU16(text));
+            w = new StaticTextWidget(h, item.style, parent);
         }
     } else if (SameClass(item.windowClass, u"SysListView32")) {
         record->kind = WindowKind::ListView;

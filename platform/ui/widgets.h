@@ -39,20 +39,18 @@ private:
     HWND m_hWnd;
 };
 
-// Static text stores its text and repaints once, so a status line updated for every entry of a
-// scan costs little.
+// Static text paints the text its window's record holds (see HWND__::text), so a status line
+// updated for every entry of a scan costs one repaint per paint, not one per entry.
 class StaticTextWidget : public QWidget {
 public:
-    StaticTextWidget(DWORD style, QWidget* parent);
-    void SetText(QString text);
-    const QString& Text() const { return m_text; }
+    StaticTextWidget(HWND hWnd, DWORD style, QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    HWND m_hWnd;
     DWORD m_style;
-    QString m_text;
 };
 
 // A group box drawn as the platform draws one: an etched frame whose top line runs through the

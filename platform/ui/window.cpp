@@ -6,6 +6,11 @@
 // must not stay blocked in one: the call is refused when it is made, dropped when it comes up on
 // the dialog's thread, and the waiting caller polls its stop state so it is released even while
 // the dialog's thread is itself waiting for that worker.
+//
+// The one call that does not wait is setting the text of static text (a status line shown for
+// every entry of a scan): its text is plain state, so the calling thread stores it in the window's
+// record, under the same guard that makes a stop request wait for a worker's plain writes, and
+// asks the windows' thread for one repaint.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -19,6 +24,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "platform/kernel/thread_api.h"
 #include "platform/ui/list_view.h"
 #include "platform/ui/window_impl.h"
 
@@ -230,6 +236,78 @@ void PostToWindowThread(HWND hWnd, std::function<void()> fn) {
         });
     }
     Wake();
+}
+
+std::u16string StaticTextOf(HWND hWnd) {
+    std::lock_guard<std::mutex> guard(hWnd->textLock);
+    return hWnd->text;
+}
+
+void SetStaticTextHere(HWND hWnd, std::u16string_view text) {
+    {
+        std::lock_guard<std::mutex> guard(hWnd->textLock);
+        if (hWnd->text == text)
+            return;
+        hWnd->text.assign(text);
+    }
+    if (QWidget* w = hWnd->widget)
+        w->update();
+}
+
+namespace {
+
+// A status line may change thousands of times a second; nobody reads it faster than the screen
+// shows it, and painting text for every change would take the windows' thread from everything else.
+constexpr auto kStaticTextFrame = std::chrono::milliseconds(16);
+
+// The queued repaint of a static text, on the windows' thread: now, or a frame after the last one.
+// Until it has run, no other is queued; a text set meanwhile is simply in the record when it paints.
+void RepaintStaticText(HWND hWnd) {
+    QWidget* w = hWnd->widget;
+    auto now = std::chrono::steady_clock::now();
+    auto due = hWnd->lastRepaint + kStaticTextFrame;
+    if (w && now < due) {
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+        QTimer::singleShot(static_cast<int>(wait.count()), w, [hWnd] {
+            if (IsLive(hWnd))
+                RepaintStaticText(hWnd);
+        });
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(hWnd->textLock);
+        hWnd->repaintPending = false;
+    }
+    hWnd->lastRepaint = now;
+    if (w)
+        w->update();
+}
+
+} // namespace
+
+bool SetStaticTextWithoutWaiting(HWND hWnd, LPCWSTR text, LRESULT* result) {
+    if (IsWindowThread() || !IsLive(hWnd) || hWnd->kind != WindowKind::StaticText || hWnd->attached.load() != nullptr)
+        return false;
+    *result = FALSE;
+    if (g_isCurrentThreadStopped.load()())
+        return true;
+    std::u16string_view view = text ? std::u16string_view(text) : std::u16string_view();
+    bool queueRepaint = false;
+    velmora::kernel::RunUnlessStopped([&] {
+        if (!IsLive(hWnd))
+            return;
+        std::lock_guard<std::mutex> guard(hWnd->textLock);
+        *result = TRUE;
+        if (hWnd->text == view)
+            return;
+        hWnd->text.assign(view);
+        queueRepaint = !hWnd->repaintPending;
+        hWnd->repaintPending = true;
+    });
+    // The request carries no text: whenever it runs, the widget paints what the record holds then.
+    if (queueRepaint)
+        PostToWindowThread(hWnd, [hWnd] { RepaintStaticText(hWnd); });
+    return true;
 }
 
 LRESULT DispatchHere(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {

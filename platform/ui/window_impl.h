@@ -5,10 +5,13 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/ui_hooks.h"
@@ -43,6 +46,14 @@ struct HWND__ {
     HBITMAP bitmap = nullptr;
     ListModel* listModel = nullptr;
     DWORD listExStyle = 0;
+    // Static text is held here, not in its widget: any thread sets or reads it under textLock, so
+    // a worker's status line takes effect without waiting for the windows' thread, and the widget
+    // paints whatever is here when it paints. repaintPending keeps at most one repaint queued;
+    // lastRepaint (windows' thread only) spaces those repaints a frame apart.
+    std::mutex textLock;
+    std::u16string text;
+    bool repaintPending = false;
+    std::chrono::steady_clock::time_point lastRepaint{};
 };
 
 namespace velmora::ui::detail {
@@ -59,6 +70,17 @@ void UnregisterWindowTree(HWND hWnd);
 LRESULT RunOnWindowThread(HWND hWnd, std::function<LRESULT()> fn);
 // Queues fn for the windows' thread without waiting.
 void PostToWindowThread(HWND hWnd, std::function<void()> fn);
+
+// The text of a static text window, from any thread.
+std::u16string StaticTextOf(HWND hWnd);
+// Sets it on the windows' thread and repaints the widget.
+void SetStaticTextHere(HWND hWnd, std::u16string_view text);
+// WM_SETTEXT from another thread to a static text window that no framework object is bound to
+// (a bound one may handle the message itself, so it gets it as a sent message): the text is
+// stored at once and one repaint is queued, without waiting for the windows' thread. A stopped
+// caller changes nothing, and once its stop request has returned no such call of it lands.
+// False when the call is not of that kind; *result is then untouched.
+bool SetStaticTextWithoutWaiting(HWND hWnd, LPCWSTR text, LRESULT* result);
 
 // Runs what other threads queued for the windows' thread.
 void RunPendingCalls();

@@ -223,6 +223,9 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
 // --- Window operations ----------------------------------------------------------------------
 
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (Msg == WM_SETTEXT && velmora::ui::detail::SetStaticTextWithoutWaiting(hWnd, reinterpret_cast<LPCWSTR>(lParam), &result))
+        return result;
     return RunOnWindowThread(hWnd, [=] { return DispatchHere(hWnd, Msg, wParam, lParam); });
 }
 

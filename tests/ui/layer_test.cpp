@@ -15,6 +15,7 @@
 #include "platform/kernel/dos_paths.h"
 #include "platform/kernel/kernel_object.h"
 #include "platform/kernel/named_mutex.h"
+#include "platform/kernel/thread_api.h"
 #include "platform/shell/folder_browser.h"
 #include "platform/ui/resources.h"
 #include "platform/ui/ui_hooks.h"
@@ -63,8 +64,46 @@ protected:
         worker.join();
     }
 
+    std::string StaticText() {
+        CString text;
+        dlg.GetDlgItem(IDC_T_STATIC)->GetWindowText(text);
+        return text.ToUtf8();
+    }
+
     CTestDlg dlg;
 };
+
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+    int paints = 0;
+};
+
+// Sets the static text as fast as it can until its calls are refused, then makes a few more.
+struct StatusHammer {
+    HWND dialog = nullptr;
+    std::atomic<int> calls{0};
+    std::atomic<int> lastLanded{-1};
+};
+
+DWORD WINAPI HammerStatusLine(LPVOID parameter) {
+    auto* hammer = static_cast<StatusHammer*>(parameter);
+    int refused = 0;
+    for (int i = 0; refused < 200; ++i) {
+        CString text;
+        text.Format(u"C:\\%d", i);
+        if (::SetDlgItemTextW(hammer->dialog, IDC_T_STATIC, text))
+            hammer->lastLanded = i;
+        else
+            ++refused;
+        ++hammer->calls;
+    }
+    return 0;
+}
 
 TEST_F(LayerTest, MessagesReachTheDerivedMapItsBaseAndTheDefault) {
     Click(IDC_T_BUTTON);
@@ -152,6 +191,56 @@ TEST_F(LayerTest, AStoppedThreadsCallsHaveNoEffect) {
     CString text;
     dlg.GetDlgItem(IDC_T_STATIC)->GetWindowText(text);
     EXPECT_TRUE(text.IsEmpty());
+}
+
+TEST_F(LayerTest, StaticTextFromAnotherThreadIsSetWhenTheCallReturnsAndRepaintsCoalesce) {
+    // The windows' thread handles nothing meanwhile, yet the call returns with its text in place.
+    std::thread([&] { EXPECT_TRUE(::SetDlgItemTextW(dlg.m_hWnd, IDC_T_STATIC, u"C:\\第一")); }).join();
+    EXPECT_EQ(StaticText(), "C:\\第一");
+
+    QWidget* label = Widget(IDC_T_STATIC);
+    PaintCounter counter(label);
+    CString seen;
+    OnWorker(
+        [&] {
+            for (int i = 0; i < 5000; ++i) {
+                CString text;
+                text.Format(u"C:\\%d", i);
+                dlg.SetDlgItemText(IDC_T_STATIC, text);
+            }
+            dlg.GetDlgItem(IDC_T_STATIC)->GetWindowText(seen);
+        },
+        2000);
+    PumpMessages(60);
+    EXPECT_EQ(seen, u"C:\\4999") << "another thread reads what was set";
+    EXPECT_GE(counter.paints, 1) << "the change reaches the screen";
+    EXPECT_LT(counter.paints, 500) << "one repaint at a time, not one per text";
+
+    // What is painted is the text set last, as if the windows' thread had set it.
+    QImage fromWorker = label->grab().toImage();
+    dlg.SetDlgItemText(IDC_T_STATIC, u"x");
+    dlg.SetDlgItemText(IDC_T_STATIC, u"C:\\4999");
+    EXPECT_EQ(label->grab().toImage(), fromWorker);
+}
+
+TEST_F(LayerTest, NoStaticTextOfAStoppedWorkerLandsOnceTheStopHasReturned) {
+    // Stopped at assorted moments, mostly while one of its calls is under way.
+    for (int round = 0; round < 30; ++round) {
+        StatusHammer hammer;
+        hammer.dialog = dlg.m_hWnd;
+        HANDLE worker = CreateThread(nullptr, 0, HammerStatusLine, &hammer, 0, nullptr);
+        ASSERT_NE(worker, nullptr);
+        while (hammer.calls < 50 + 41 * round)
+            std::this_thread::yield();
+        ASSERT_TRUE(TerminateThread(worker, 0));
+        std::string atStop = StaticText();
+        ASSERT_TRUE(velmora::kernel::WaitForThreadReturn(worker, 10000));
+        PumpMessages(20);
+        EXPECT_EQ(StaticText(), atStop) << "round " << round;
+        EXPECT_EQ(atStop, "C:\\" + std::to_string(hammer.lastLanded.load()))
+            << "the last call that reported success is the one that stands";
+        CloseHandle(worker);
+    }
 }
 
 TEST_F(LayerTest, DestroyingTheWindowReleasesAPendingCall) {
