@@ -336,6 +336,28 @@ TEST_F(DialogScan, StopMidScanKeepsRowsAndNothingChangesAfterwards) {
     EXPECT_EQ(Status(), "扫描完成！共扫描1个文件。");
 }
 
+// Without executables the worker waits for the dialog only in its completion steps, so it walks on
+// through Stop's wait and may reach them; neither its status lines nor its completion may land
+// over the stop message.
+TEST_F(DialogScan, StopWhileTheWorkerWalksOnLeavesTheStopMessage) {
+    for (int i = 0; i < 3000; ++i)
+        WriteText(d / "plain" / ("f" + std::to_string(i / 100)) / ("p" + std::to_string(i) + ".txt"), "x");
+    StartFolderScan(Dos('d', "plain"));
+    const std::string third = Utf8(Dos('d', "plain\\f2"));
+    for (int i = 0; i < 4000 && Status().compare(0, third.size(), third) != 0; ++i)
+        PumpMessages(1);
+    Click(IDC_BTN_STOP);
+    std::string stopped = Status();
+    int count = dlg->m_nFileCount;
+    EXPECT_EQ(stopped, "扫描被停止！扫描" + std::to_string(count) + "个文件。");
+    ASSERT_TRUE(WaitForWorker());
+    PumpMessages(50);
+    EXPECT_EQ(Status(), stopped);
+    EXPECT_EQ(dlg->m_nFileCount, count);
+    EXPECT_TRUE(Enabled(IDC_BTN_SCAN));
+    EXPECT_FALSE(Enabled(IDC_BTN_STOP));
+}
+
 TEST_F(DialogScan, CloseDuringAScanEndsItAndReleasesTheTrustLibrary) {
     for (int i = 0; i < 3000; ++i)
         CopyFile(fixtures / "pe/signed-pe32-sha256.exe", d / "many" / ("s" + std::to_string(i) + ".exe"));
