@@ -4,8 +4,8 @@
 //           least a walk can do that still looks at every file's header.
 //   walk:   the scan's own walk engine with a sink that only counts (no status line).
 //   dialog: the real main dialog (offscreen) scanning the tree in folder mode: every entry shown
-//           in its status line by a synchronous call to the dialog's thread, every executable
-//           verified and routed, the completion message at the end.
+//           in its status line (set from the worker, repainted by the dialog's thread), every
+//           executable verified and routed, the completion message at the end.
 //
 // Two trees of the same shape: one without executables (the target: dialog <= 3x plain) and one
 // where 1% of the files are executables copied from the trust fixtures, some of them signed.
