@@ -2,21 +2,15 @@
 // (CFileFind over DOS paths, the executable test on every file) and once as plainly as Linux
 // allows (readdir, stat, and for every file of 313 bytes or more open and read 64 bytes). Prints
 // the ratio of the best times; the target is 1.3 or less.
-#include <dirent.h>
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
-#include <vector>
 
+#include "bench/common/bench_tree.h"
 #include "platform/kernel/cstring.h"
 #include "platform/kernel/dos_paths.h"
 #include "platform/kernel/file_api.h"
@@ -25,63 +19,8 @@
 
 namespace {
 
-void MakeTree(const std::string& root, int files) {
-    std::mt19937 random(42);
-    std::vector<char> bytes(8192);
-    for (auto& b : bytes)
-        b = static_cast<char>(random());
-    bytes[0] = 'M';  // half of the large files even start like an executable
-    bytes[1] = 'Z';
-    const int perFolder = 500;
-    for (int i = 0; i < files; ++i) {
-        int folder = i / perFolder;
-        std::string dir = root + "/d" + std::to_string(folder / 10) + "/s" + std::to_string(folder % 10);
-        if (i % perFolder == 0)
-            std::filesystem::create_directories(dir);
-        std::string path = dir + "/f" + std::to_string(i) + (i % 3 ? ".dat" : ".exe");
-        std::size_t size = i % 2 ? 40 + random() % 272 : 1024 + random() % 7168;
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || write(fd, bytes.data() + (i % 4 == 0 ? 0 : 2), size) < 0) {
-            std::perror(path.c_str());
-            std::exit(1);
-        }
-        close(fd);
-    }
-}
-
-struct Counts {
-    long files = 0;
-    long executables = 0;
-};
-
-void PlainWalk(const std::string& folder, Counts& counts) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return;
-    while (dirent* e = readdir(dir)) {
-        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
-            continue;
-        std::string path = folder + "/" + e->d_name;
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
-            PlainWalk(path, counts);
-            continue;
-        }
-        ++counts.files;
-        if (st.st_size < 313)
-            continue;
-        int fd = open(path.c_str(), O_RDONLY);
-        if (fd < 0)
-            continue;
-        char head[64];
-        if (read(fd, head, sizeof head) == 64 && head[0] == 'M' && head[1] == 'Z')
-            ++counts.executables;  // a plain walk cannot tell more than this from 64 bytes
-        close(fd);
-    }
-    closedir(dir);
-}
+using benchtree::PlainWalk;
+using Counts = benchtree::WalkCounts;
 
 void ScanWalk(const CString& path, Counts& counts) {
     CString pattern;
@@ -123,7 +62,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string root = pattern;
-    MakeTree(root, files);
+    if (!benchtree::MakeNonExecutableTree(root, files))
+        return 1;
     CString dosRoot = velmora::kernel::LinuxPathToDos(root);
 
     Counts plain, scan;

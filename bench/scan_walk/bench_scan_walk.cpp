@@ -9,20 +9,16 @@
 //
 // Two trees of the same shape: one without executables (the target: dialog <= 3x plain) and one
 // where 1% of the files are executables copied from the trust fixtures, some of them signed.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/common/bench_tree.h"
 #include "bench/scan_walk/dialog_scan.h"
 #include "bench/scan_walk/tree.h"
 #include "platform/kernel/dos_paths.h"
@@ -30,39 +26,8 @@
 
 namespace {
 
-struct Counts {
-    long files = 0;
-    long executables = 0;
-};
-
-void PlainWalk(const std::string& folder, Counts& counts) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return;
-    while (dirent* e = readdir(dir)) {
-        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
-            continue;
-        std::string path = folder + "/" + e->d_name;
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
-            PlainWalk(path, counts);
-            continue;
-        }
-        ++counts.files;
-        if (st.st_size < 313)
-            continue;
-        int fd = open(path.c_str(), O_RDONLY);
-        if (fd < 0)
-            continue;
-        char head[64];
-        if (read(fd, head, sizeof head) == 64 && head[0] == 'M' && head[1] == 'Z')
-            ++counts.executables;
-        close(fd);
-    }
-    closedir(dir);
-}
+using benchtree::PlainWalk;
+using Counts = benchtree::WalkCounts;
 
 class CountingSink : public ScanSink {
 public:
