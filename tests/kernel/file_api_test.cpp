@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/kernel/kernel_object.h"
+#include "tests/kernel/held_for_writing.h"
 #include "tests/kernel/temp_tree.h"
 
 namespace {
@@ -60,46 +61,6 @@ TEST(CreateFile, OpensRegularFilesOnlyAndNeverBlocks) {
     close(sock);
 }
 
-// A child process holds the file open for writing until told to let go.
-class Writer {
-public:
-    explicit Writer(const std::string& path) {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(release[1]);
-            close(ready[0]);
-            int fd = open(path.c_str(), O_WRONLY);
-            char c = fd >= 0 ? 'y' : 'n';
-            [[maybe_unused]] auto a = write(ready[1], &c, 1);
-            [[maybe_unused]] auto b = read(release[0], &c, 1);
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        char c = 0;
-        opened_ = read(ready[0], &c, 1) == 1 && c == 'y';
-        close(ready[0]);
-    }
-    ~Writer() { Stop(); }
-    bool Opened() const { return opened_; }
-    void Stop() {
-        if (pid_ <= 0)
-            return;
-        close(release_);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool opened_ = false;
-};
-
 // The open that follows an attribute query of the same name must still see what is there now.
 TEST(CreateFile, ANameReplacedRightAfterItsAttributesWereReadIsJudgedAgain) {
     TempTree tree;
@@ -141,7 +102,8 @@ TEST(CreateFile, ANameReplacedRightAfterItsAttributesWereReadIsJudgedAgain) {
 TEST(CreateFile, ReadSharingIsRefusedWhileAnotherProcessWrites) {
     TempTree tree;
     CString path = LinuxPathToDos(tree.File("busy.bin", "data"));
-    Writer writer(tree.Path("busy.bin"));
+    HeldForWriting writer;
+    ASSERT_NO_FATAL_FAILURE(writer.Hold(tree.Path("busy.bin")));
     ASSERT_TRUE(writer.Opened());
 
     EXPECT_EQ(OpenForReading(path), INVALID_HANDLE_VALUE);
@@ -150,7 +112,7 @@ TEST(CreateFile, ReadSharingIsRefusedWhileAnotherProcessWrites) {
     EXPECT_NE(shared, INVALID_HANDLE_VALUE);
     CloseHandle(shared);
 
-    writer.Stop();
+    writer.Release();
     HANDLE free = OpenForReading(path);
     EXPECT_NE(free, INVALID_HANDLE_VALUE);
     CloseHandle(free);

@@ -19,6 +19,7 @@
 #include "platform/kernel/dos_paths.h"
 #include "platform/kernel/file_api.h"
 #include "platform/kernel/kernel_object.h"
+#include "tests/kernel/held_for_writing.h"
 
 namespace {
 
@@ -170,27 +171,10 @@ TEST_F(Files, WhatCannotBeOpenedIsNotAnExecutable) {
 
 TEST_F(Files, AnExecutableHeldOpenForWritingElsewhereIsRejectedUntilItIsClosed) {
     CString path = Write("busy.exe", Image(4096));
-    int ready[2], release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        close(ready[0]);
-        close(release[1]);
-        int fd = open((root + "/busy.exe").c_str(), O_WRONLY);
-        char c = fd >= 0 ? 'y' : 'n';
-        [[maybe_unused]] auto a = write(ready[1], &c, 1);
-        [[maybe_unused]] auto b = read(release[0], &c, 1);
-        _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+    HeldForWriting writer;
+    ASSERT_NO_FATAL_FAILURE(writer.Hold(root + "/busy.exe"));
     EXPECT_FALSE(IsPeFile(path));
-    close(release[1]);
-    waitpid(child, nullptr, 0);
+    writer.Release();
     EXPECT_TRUE(IsPeFile(path));
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/kernel/wide_text.h"
 #include "tests/verify/fake_trust_fixture.h"
+#include "tests/kernel/held_for_writing.h"
 #include "verify/file_verification.h"
 #include "verify/signer_name.h"
 
@@ -315,28 +316,13 @@ TEST_F(Verification, FilesThatCannotBeOpenedForHashingGiveOpenFailed) {
 }
 
 TEST_F(Verification, AFileHeldOpenForWritingElsewhereCannotBeHashed) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        const int fd = open(m_file.c_str(), O_WRONLY);
-        char byte = fd >= 0 ? 'y' : 'n';
-        (void)!write(ready[1], &byte, 1);
-        pause();
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    ASSERT_EQ(byte, 'y');
+    HeldForWriting writer;
+    ASSERT_NO_FATAL_FAILURE(writer.Hold(m_file));
 
     EXPECT_EQ(VerifyFileSignature(m_path.c_str()), VR_OPEN_FAILED);
     EXPECT_EQ(fake_trust::CallNames(), (Calls{"WinVerifyTrust verify", "WinVerifyTrust close"}));
 
-    kill(writer, SIGKILL);
-    waitpid(writer, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
+    writer.Release();
 
     fake_trust::Reset();
     EXPECT_EQ(VerifyFileSignature(m_path.c_str()), VR_NOT_TRUSTED) << "once the writer is gone";

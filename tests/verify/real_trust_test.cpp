@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/kernel/dos_paths.h"
+#include "tests/kernel/held_for_writing.h"
 #include "platform/kernel/wide_text.h"
 #include "verify/file_verification.h"
 #include "verify/result_codes.h"
@@ -109,25 +110,10 @@ TEST_F(RealTrust, BadInputIsAFailureCodeNeverTrusted) {
 TEST_F(RealTrust, AnUnsignedFileHeldOpenForWritingGivesOpenFailed) {
     const fs::path copy = m_folder / "held.exe";
     fs::copy_file(kFixtures / "pe" / "unsigned-pe32.exe", copy);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        const int fd = open(copy.c_str(), O_WRONLY);
-        char byte = fd >= 0 ? 'y' : 'n';
-        (void)!write(ready[1], &byte, 1);
-        pause();
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    ASSERT_EQ(byte, 'y');
+    HeldForWriting writer;
+    ASSERT_NO_FATAL_FAILURE(writer.Hold(copy));
     EXPECT_EQ(Verify(copy), VR_OPEN_FAILED);
-    kill(writer, SIGKILL);
-    waitpid(writer, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
+    writer.Release();
     EXPECT_EQ(Verify(copy), VR_NOT_TRUSTED) << "once the writer is gone";
 }
 
