@@ -13,6 +13,7 @@
 #include <set>
 
 #include "tests/cli/cli_run.h"
+#include "tests/cli/valid_utf8.h"
 
 namespace {
 
@@ -20,20 +21,6 @@ using namespace clitest;
 
 const std::string kUnsigned = "unsigned-pe32.exe";
 const std::string kSigned = "signed-pe32-sha256.exe";
-
-bool ValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > text.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += n;
-    }
-    return true;
-}
 
 // The count in the completion or the stop message, or -1.
 int MessageCount(const std::string& err, const std::string& before, const std::string& after) {

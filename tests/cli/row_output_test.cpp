@@ -8,25 +8,14 @@
 #include "cli/progress_line.h"
 #include "cli/row_output.h"
 #include "platform/kernel/wide_text.h"
+#include "tests/cli/valid_utf8.h"
 #include "verify/result_codes.h"
 
 namespace {
 
 using namespace velmora::cli;
 
-bool ValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > text.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += n;
-    }
-    return true;
-}
+using clitest::ValidUtf8;
 
 // Reads back a JSON string's UTF-16 units; at points at the opening quote, and is left after the
 // closing one.
