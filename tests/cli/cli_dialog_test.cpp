@@ -14,6 +14,7 @@
 #include "platform/ui/ui_hooks.h"
 #include "platform/ui/ui_testing.h"
 #include "scan/scan_workers.h"
+#include "tests/app/listed_rows.h"
 #include "tests/cli/cli_run.h"
 
 using namespace clitest;
@@ -21,13 +22,7 @@ using velmora::ui::PumpMessages;
 
 namespace {
 
-struct Row {
-    std::string name, verdict, signer, path;
-    bool operator==(const Row&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Row& r) {
-    return out << "{" << r.name << " | " << r.verdict << " | " << r.signer << " | " << r.path << "}";
-}
+using listtest::Row;
 
 struct DialogScan {
     std::vector<Row> rows;
@@ -108,9 +103,7 @@ protected:
             PumpMessages(5);
         }
         EXPECT_TRUE(returned) << "the dialog's scan did not end";
-        for (int i = 0; i < dlg->m_list.GetItemCount(); ++i)
-            result.rows.push_back({dlg->m_list.GetItemText(i, 0).ToUtf8(), dlg->m_list.GetItemText(i, 1).ToUtf8(),
-                                   dlg->m_list.GetItemText(i, 2).ToUtf8(), dlg->m_list.GetItemText(i, 3).ToUtf8()});
+        result.rows = listtest::ListedRows(dlg->m_list);
         result.files = dlg->m_nFileCount;
         dlg->SendMessage(WM_CLOSE);
         velmora::ui::testing::FinishDialog(*dlg);

@@ -15,6 +15,7 @@
 #include "platform/ui/ui_hooks.h"
 #include "platform/ui/ui_testing.h"
 #include "scan/scan_workers.h"
+#include "tests/app/listed_rows.h"
 #include "tests/scan/scan_tree.h"
 #include "verify/result_codes.h"
 #include "verify/trust_binding.h"
@@ -24,13 +25,7 @@ using velmora::ui::PumpMessages;
 
 namespace {
 
-struct Row {
-    std::string name, verdict, signer, path;
-    bool operator==(const Row&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Row& r) {
-    return out << "{" << r.name << " | " << r.verdict << " | " << r.signer << " | " << r.path << "}";
-}
+using listtest::Row;
 
 class DialogScan : public ::testing::Test {
 protected:
@@ -96,13 +91,7 @@ protected:
         return false;
     }
 
-    std::vector<Row> Rows() {
-        std::vector<Row> rows;
-        for (int i = 0; i < dlg->m_list.GetItemCount(); ++i)
-            rows.push_back({dlg->m_list.GetItemText(i, 0).ToUtf8(), dlg->m_list.GetItemText(i, 1).ToUtf8(),
-                            dlg->m_list.GetItemText(i, 2).ToUtf8(), dlg->m_list.GetItemText(i, 3).ToUtf8()});
-        return rows;
-    }
+    std::vector<Row> Rows() { return listtest::ListedRows(dlg->m_list); }
 
     void ClickHeader(int column) {
         NMLISTVIEW notice{};
