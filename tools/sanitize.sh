@@ -7,7 +7,7 @@ jobs=$(nproc)
 
 cmake -S . -B build-asan -G Ninja -DVELMORA_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-asan -j "$jobs"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" --timeout 900)
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/../tools/lsan.supp" ctest --output-on-failure -j "$jobs" --timeout 900)
 
 cmake -S . -B build-tsan -G Ninja -DVELMORA_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-tsan -j "$jobs"

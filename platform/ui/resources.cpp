@@ -139,7 +139,9 @@ QImage DecodeDib(const BYTE* data, DWORD size) {
 
 HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
     static std::mutex lock;
-    static std::map<std::u16string, HICON> cache;
+    // Shared icons live as long as the program; the cache is never torn down, so they stay
+    // reachable (and are not reported as leaks) up to the very end.
+    static auto& cache = *new std::map<std::u16string, HICON>;
     std::u16string key = IS_INTRESOURCE(lpIconName)
                              ? u"#" + std::u16string(1, static_cast<char16_t>(reinterpret_cast<ULONG_PTR>(lpIconName)))
                              : std::u16string(lpIconName ? lpIconName : u"");

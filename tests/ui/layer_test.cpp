@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -395,6 +397,7 @@ TEST(Resources, TheProgramsIconAndBannerLoad) {
     EXPECT_EQ(icon, LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(128))) << "one shared icon";
     HBITMAP banner = LoadBitmapW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(146));
     ASSERT_NE(banner, nullptr);
+    std::unique_ptr<HBITMAP__> ownedBanner(banner);
     EXPECT_EQ(banner->image.size(), QSize(690, 109));
     HRSRC manifest = FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(manifest, nullptr);
