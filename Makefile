@@ -19,8 +19,14 @@ build: configure
 run: build
 	@bash tools/run.sh $(BUILD)
 
+# The suite, then the same suite under AddressSanitizer (with leak checking) and the threaded tests
+# under ThreadSanitizer. SANITIZE=0 skips the sanitizer builds.
+SANITIZE ?= 1
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+ifneq ($(SANITIZE),0)
+	@bash tools/sanitize.sh
+endif
 
 bench: build
 	@bash bench/run-all.sh $(BUILD)
