@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -93,42 +92,11 @@ struct ResolvedPath {
     int error = 0;
 };
 
-// The last regular file this thread found by its exact name, and when. An open of the same
-// name right after (the executable test asks for the size before it opens) then needs no
-// second look-up before the open: the look-up only keeps FIFOs and devices from being opened,
-// and the file seen a moment ago was neither. The descriptor is checked again after the open.
-struct RecentFile {
-    std::string path;
-    std::chrono::steady_clock::time_point seen;
-    bool valid = false;
-};
-thread_local RecentFile t_recentFile;
-constexpr auto kRecentFileLife = std::chrono::milliseconds(20);
-
-void RememberRegularFile(const ResolvedPath& r) {
-    if (!r.exists || !S_ISREG(r.st.st_mode)) {
-        t_recentFile.valid = false;
-        return;
-    }
-    t_recentFile.path.assign(r.path);
-    t_recentFile.seen = std::chrono::steady_clock::now();
-    t_recentFile.valid = true;
-}
-
-// True, once, when path is the regular file this thread found a moment ago.
-bool TakeRecentRegularFile(const std::string& path) {
-    if (!t_recentFile.valid)
-        return false;
-    t_recentFile.valid = false;
-    return t_recentFile.path == path && std::chrono::steady_clock::now() - t_recentFile.seen < kRecentFileLife;
-}
-
 ResolvedPath ResolveFrom(std::u16string_view text, std::string exact) {
     ResolvedPath r;
     r.path = std::move(exact);
     if (stat(r.path.c_str(), &r.st) == 0) {
         r.exists = true;
-        RememberRegularFile(r);
         return r;
     }
     r.error = errno;
@@ -140,7 +108,6 @@ ResolvedPath ResolveFrom(std::u16string_view text, std::string exact) {
             r.error = 0;
         }
     }
-    t_recentFile.valid = false;
     return r;
 }
 
@@ -325,15 +292,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
     flags |= O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = -1;
     std::string path;
-    if (TakeRecentRegularFile(*exact)) {
-        fd = open(exact->c_str(), flags, 0666);
-        if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR))
-            path = std::move(*exact);
-        // else gone since: look it up again below, perhaps under another case
-    }
-    if (fd < 0 && path.empty()) {
+    {
         ResolvedPath resolved = ResolveFrom(text, std::move(*exact));
-        t_recentFile.valid = false;
         if (resolved.exists) {
             // Only regular files are ever opened: a FIFO could block, and opening a device can
             // act on it.
@@ -651,7 +611,6 @@ extern "C" BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS 
 
 extern "C" BOOL DeleteFileW(LPCWSTR lpFileName) {
     auto resolved = Resolve(lpFileName);
-    t_recentFile.valid = false;
     if (!resolved) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
