@@ -127,11 +127,6 @@ struct CatalogHandle {
     ~CatalogHandle() { magic = 0; }
 };
 
-CatalogAdmin* AdminFrom(HCATADMIN handle) {
-    auto* admin = static_cast<CatalogAdmin*>(handle);
-    return admin && admin->magic.load() == kAdminMagic ? admin : nullptr;
-}
-
 CatalogHandle* CatalogFrom(HCATINFO handle) {
     auto* catalog = static_cast<CatalogHandle*>(handle);
     return catalog && catalog->magic == kCatalogMagic ? catalog : nullptr;
@@ -413,7 +408,11 @@ BOOL CryptCATCatalogInfoFromContext(HCATINFO hCatInfo, CATALOG_INFO* psCatInfo, 
 
 BOOL CryptCATAdminReleaseCatalogContext(HCATADMIN hCatAdmin, HCATINFO hCatInfo, DWORD /*dwFlags*/) {
     CatalogHandle* catalog = CatalogFrom(hCatInfo);
-    if (!AdminFrom(hCatAdmin) || !catalog) {
+    // A catalog found just before its context was released is still freed: the caller that
+    // found it (a stopped worker finishing its file) must not leak it.
+    auto* admin = static_cast<CatalogAdmin*>(hCatAdmin);
+    const bool knownAdmin = admin && (admin->magic.load() == kAdminMagic || admin->released.load());
+    if (!knownAdmin || !catalog) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

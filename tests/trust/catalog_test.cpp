@@ -1,6 +1,9 @@
 // Catalog look-up and member verification through the real library, with the fixtures'
 // Windows folder as WINDIR.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -239,6 +242,35 @@ TEST(Catalogs, ContextAcceptsOnlyTheSystemCatalogSubsystem) {
     EXPECT_FALSE(api.AcquireContext(&admin, &other, 0));
     EXPECT_FALSE(api.AcquireContext(nullptr, nullptr, 0));
     EXPECT_FALSE(api.ReleaseContext(nullptr, 0));
+}
+
+// A scan worker that was asked to stop may still hold the context handle when the dialog
+// releases it at close. A look-up racing the release, or arriving after it, is refused or
+// finishes on an index that stays valid, and the handle is never freed memory.
+TEST(Catalogs, AReleasedContextRefusesLateCallsAndSurvivesAConcurrentRelease) {
+    const auto& api = Api();
+    const auto hash = CatalogHash(Fixture("pe/catalogued.exe"));
+    ASSERT_FALSE(hash.empty());
+
+    HCATADMIN admin = nullptr;
+    ASSERT_TRUE(api.AcquireContext(&admin, nullptr, 0));
+    ASSERT_TRUE(api.ReleaseContext(admin, 0));
+    BYTE copy[100];
+    std::copy(hash.begin(), hash.end(), copy);
+    EXPECT_EQ(api.EnumCatalogFromHash(admin, copy, static_cast<DWORD>(hash.size()), 0, nullptr), nullptr);
+    EXPECT_FALSE(api.ReleaseContext(admin, 0)) << "released once only";
+
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(api.AcquireContext(&admin, nullptr, 0));
+        std::thread lookUp([&] {
+            BYTE mine[100];
+            std::copy(hash.begin(), hash.end(), mine);
+            if (HCATINFO found = api.EnumCatalogFromHash(admin, mine, static_cast<DWORD>(hash.size()), 0, nullptr))
+                api.ReleaseCatalogContext(admin, found, 0);
+        });
+        api.ReleaseContext(admin, 0);
+        lookUp.join();
+    }
 }
 
 }  // namespace
