@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,11 +26,14 @@ namespace {
 
 class FileObject final : public KernelObject {
 public:
-    FileObject(int fd, bool writable) : fd(fd), writable(writable) {}
+    FileObject(int fd, bool writable, bool othersMayWrite) : fd(fd), writable(writable), othersMayWrite(othersMayWrite) {}
     ~FileObject() override { ::close(fd); }
     const char* KindName() const override { return "file"; }
     const int fd;
     const bool writable;
+    // Opened with write sharing: other writers are allowed while this handle or a mapping of it
+    // is open, so a view must show their changes.
+    const bool othersMayWrite;
 };
 
 class MappingObject final : public KernelObject {
@@ -190,14 +195,68 @@ void UnguardView(std::uintptr_t begin) {
     }
 }
 
+struct ViewRecord {
+    std::size_t length = 0;
+    bool copied = false;  // read into memory of its own rather than mapped
+};
+
 struct ViewTable {
     std::mutex lock;
-    std::unordered_map<std::uintptr_t, std::size_t> lengths;
+    std::unordered_map<std::uintptr_t, ViewRecord> views;
 };
 
 ViewTable& Views() {
     static ViewTable* views = new ViewTable;
     return *views;
+}
+
+void RecordView(std::uintptr_t begin, ViewRecord record) {
+    ViewTable& views = Views();
+    std::lock_guard guard(views.lock);
+    views.views[begin] = record;
+}
+
+std::size_t PageSize() {
+    static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return page;
+}
+
+// A read-only view of two pages or less is read rather than mapped when no one may write the file
+// meanwhile: it then holds exactly what a mapping would show, and reading it touches no more than
+// a look at its first page and one other would. Setting up and tearing down a mapping costs far
+// more than reading a few KiB (several times more where page tables are paravirtualised), and a
+// scan maps every file it meets; larger views stay mappings, so their cost does not grow with
+// their size.
+std::size_t CopiedViewLimit() { return 2 * PageSize(); }
+
+LPVOID CopiedView(int fd, off_t offset, std::size_t length) {
+    const std::size_t page = PageSize();
+    void* view = std::aligned_alloc(page, (length + page - 1) / page * page);
+    if (!view) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* bytes = static_cast<char*>(view);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = pread(fd, bytes + done, length - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            std::free(view);
+            SetLastError(ErrorFromErrno(errno));
+            return nullptr;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    // A file that shrank since its mapping was made reads as zeros past its end, as a mapped
+    // view of it does.
+    std::memset(bytes + done, 0, length - done);
+    RecordView(reinterpret_cast<std::uintptr_t>(view), ViewRecord{length, true});
+    SetLastError(ERROR_SUCCESS);
+    return view;
 }
 
 std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) { return LookupKernelObjectAs<FileObject>(handle); }
@@ -243,7 +302,7 @@ int KernelFileDescriptor(HANDLE hFile) {
 std::size_t MappedViewCount() {
     ViewTable& views = Views();
     std::lock_guard guard(views.lock);
-    return views.lengths.size();
+    return views.views.size();
 }
 
 }  // namespace velmora::kernel
@@ -324,7 +383,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle = RegisterKernelObject(std::make_shared<FileObject>(fd, wantWrite));
+    HANDLE handle =
+        RegisterKernelObject(std::make_shared<FileObject>(fd, wantWrite, (dwShareMode & FILE_SHARE_WRITE) != 0));
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -507,6 +567,8 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
+    if (!write && !mapping->file->othersMayWrite && length <= CopiedViewLimit())
+        return CopiedView(mapping->file->fd, static_cast<off_t>(offset), length);
     if (!write)
         InstallBusGuard();
     void* view = mmap(nullptr, length, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, mapping->file->fd,
@@ -516,11 +578,7 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess
         return nullptr;
     }
     auto begin = reinterpret_cast<std::uintptr_t>(view);
-    {
-        ViewTable& views = Views();
-        std::lock_guard guard(views.lock);
-        views.lengths[begin] = length;
-    }
+    RecordView(begin, ViewRecord{length, false});
     if (!write)
         GuardView(begin, length);
     SetLastError(ERROR_SUCCESS);
@@ -529,20 +587,24 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess
 
 extern "C" BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
     auto begin = reinterpret_cast<std::uintptr_t>(lpBaseAddress);
-    std::size_t length = 0;
+    ViewRecord record;
     {
         ViewTable& views = Views();
         std::lock_guard guard(views.lock);
-        auto it = views.lengths.find(begin);
-        if (it == views.lengths.end()) {
+        auto it = views.views.find(begin);
+        if (it == views.views.end()) {
             SetLastError(ERROR_INVALID_ADDRESS);
             return FALSE;
         }
-        length = it->second;
-        views.lengths.erase(it);
+        record = it->second;
+        views.views.erase(it);
+    }
+    if (record.copied) {
+        std::free(const_cast<void*>(lpBaseAddress));
+        return TRUE;
     }
     UnguardView(begin);
-    munmap(const_cast<void*>(lpBaseAddress), length);
+    munmap(const_cast<void*>(lpBaseAddress), record.length);
     return TRUE;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/kernel/file_api.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -167,6 +169,45 @@ TEST(FileMapping, AViewOfAFileThatShrinksReadsZerosInsteadOfFaulting) {
     UnmapViewOfFile(const_cast<const char*>(view));
     CloseHandle(mapping);
     CloseHandle(file);
+}
+
+// A small view of a file no one else may write is read rather than mapped; with write sharing it
+// must stay a mapping, so that what another writer puts in the file shows through. Either way the
+// view is page-aligned and a file that shrinks under it never faults.
+TEST(FileMapping, SmallViewsShowTheFileAsTheSharingRuleAllows) {
+    long page = sysconf(_SC_PAGESIZE);
+    struct Case {
+        DWORD share;
+        std::size_t size;
+        bool showsLaterWrites;
+    } cases[] = {
+        {FILE_SHARE_READ, 1, false},
+        {FILE_SHARE_READ, static_cast<std::size_t>(2 * page), false},
+        {FILE_SHARE_READ, static_cast<std::size_t>(2 * page + 1), true},
+        {FILE_SHARE_READ | FILE_SHARE_WRITE, 100, true},
+    };
+    for (const auto& c : cases) {
+        TempTree tree;
+        std::string path = tree.File("file", std::string(c.size, 'A'));
+        HANDLE file = OpenForReading(LinuxPathToDos(path), c.share);
+        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_COMMIT, 0, 0, nullptr);
+        auto* view = static_cast<const volatile char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+        ASSERT_NE(view, nullptr) << c.size;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(view) % static_cast<std::uintptr_t>(page), 0u) << c.size;
+
+        int writer = open(path.c_str(), O_WRONLY);
+        ASSERT_EQ(pwrite(writer, "B", 1, 0), 1);
+        close(writer);
+        EXPECT_EQ(view[0], c.showsLaterWrites ? 'B' : 'A') << c.size << " share " << c.share;
+        ASSERT_EQ(truncate(path.c_str(), 0), 0);
+        EXPECT_EQ(view[c.size - 1], c.showsLaterWrites ? 0 : 'A') << c.size;
+
+        EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(view)));
+        EXPECT_FALSE(UnmapViewOfFile(const_cast<const char*>(view)));
+        CloseHandle(mapping);
+        CloseHandle(file);
+        EXPECT_EQ(velmora::kernel::MappedViewCount(), 0u);
+    }
 }
 
 TEST(Handles, CloseHandleClosesEachKindOnceAndRefusesTheRest) {
