@@ -25,8 +25,9 @@ namespace velmora::kernel {
 namespace {
 
 class FileObject final : public KernelObject {
-public:
-    FileObject(int fd, bool writable, bool othersMayWrite) : fd(fd), writable(writable), othersMayWrite(othersMayWrite) {}
+  public:
+    FileObject(int fd, bool writable, bool othersMayWrite)
+        : fd(fd), writable(writable), othersMayWrite(othersMayWrite) {}
     ~FileObject() override { ::close(fd); }
     const char* KindName() const override { return "file"; }
     const int fd;
@@ -37,7 +38,7 @@ public:
 };
 
 class MappingObject final : public KernelObject {
-public:
+  public:
     MappingObject(std::shared_ptr<FileObject> file, std::uint64_t size, bool writable)
         : file(std::move(file)), size(size), writable(writable) {}
     const char* KindName() const override { return "mapping"; }
@@ -85,7 +86,8 @@ DWORD MissingError(const std::string& path) {
         return ERROR_FILE_NOT_FOUND;
     struct stat st {};
     std::string parent = path.substr(0, slash);
-    return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND;
 }
 
 // The Linux path for a name handed to a file call, and its stat when it exists. The exact
@@ -197,7 +199,7 @@ void UnguardView(std::uintptr_t begin) {
 
 struct ViewRecord {
     std::size_t length = 0;
-    bool copied = false;  // read into memory of its own rather than mapped
+    bool copied = false; // read into memory of its own rather than mapped
 };
 
 struct ViewTable {
@@ -227,7 +229,9 @@ std::size_t PageSize() {
 // more than reading a few KiB (several times more where page tables are paravirtualised), and a
 // scan maps every file it meets; larger views stay mappings, so their cost does not grow with
 // their size.
-std::size_t CopiedViewLimit() { return 2 * PageSize(); }
+std::size_t CopiedViewLimit() {
+    return 2 * PageSize();
+}
 
 LPVOID CopiedView(int fd, off_t offset, std::size_t length) {
     const std::size_t page = PageSize();
@@ -259,7 +263,9 @@ LPVOID CopiedView(int fd, off_t offset, std::size_t length) {
     return view;
 }
 
-std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) { return LookupKernelObjectAs<FileObject>(handle); }
+std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) {
+    return LookupKernelObjectAs<FileObject>(handle);
+}
 
 // Whether this process may take leases on files of other owners (CAP_LEASE). Read once, like
 // the user below: the program does not change its privileges while it runs.
@@ -268,7 +274,7 @@ bool MayLeaseOthersFiles() {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct data[2]{};
         if (syscall(SYS_capget, &header, data) != 0)
-            return true;  // unknown: let the kernel decide each time
+            return true; // unknown: let the kernel decide each time
         return (data[CAP_LEASE / 32].effective & (1u << (CAP_LEASE % 32))) != 0;
     }();
     return may;
@@ -292,7 +298,7 @@ bool SomeoneWrites(int fd, const struct stat& st) {
     return errno == EAGAIN;
 }
 
-}  // namespace
+} // namespace
 
 int KernelFileDescriptor(HANDLE hFile) {
     auto file = std::dynamic_pointer_cast<FileObject>(LookupKernelObject(hFile));
@@ -305,7 +311,7 @@ std::size_t MappedViewCount() {
     return views.views.size();
 }
 
-}  // namespace velmora::kernel
+} // namespace velmora::kernel
 
 using namespace velmora::kernel;
 
@@ -361,7 +367,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
                 return INVALID_HANDLE_VALUE;
             }
         } else if (!(flags & O_CREAT)) {
-            SetLastError(resolved.error == ENOENT ? MissingError(resolved.path) : ErrorFromErrno(resolved.error));
+            SetLastError(resolved.error == ENOENT ? MissingError(resolved.path)
+                                                  : ErrorFromErrno(resolved.error));
             return INVALID_HANDLE_VALUE;
         }
         path = std::move(resolved.path);
@@ -383,8 +390,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD d
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle =
-        RegisterKernelObject(std::make_shared<FileObject>(fd, wantWrite, (dwShareMode & FILE_SHARE_WRITE) != 0));
+    HANDLE handle = RegisterKernelObject(
+        std::make_shared<FileObject>(fd, wantWrite, (dwShareMode & FILE_SHARE_WRITE) != 0));
     SetLastError(ERROR_SUCCESS);
     return handle;
 }
@@ -404,8 +411,8 @@ extern "C" DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(size);
 }
 
-extern "C" BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                         LPOVERLAPPED lpOverlapped) {
+extern "C" BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                         LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
     auto file = FileFromHandle(hFile);
@@ -471,15 +478,16 @@ extern "C" DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDist
     auto file = FileFromHandle(hFile);
     if (!file)
         return INVALID_SET_FILE_POINTER;
-    std::int64_t distance = lpDistanceToMoveHigh
-                                ? static_cast<std::int64_t>((static_cast<std::uint64_t>(
-                                                                 static_cast<DWORD>(*lpDistanceToMoveHigh))
-                                                             << 32) |
-                                                            static_cast<DWORD>(lDistanceToMove))
-                                : lDistanceToMove;
-    int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
-                 : dwMoveMethod == FILE_END   ? SEEK_END
-                                              : -1;
+    std::int64_t distance =
+        lpDistanceToMoveHigh
+            ? static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                  static_cast<DWORD>(lDistanceToMove))
+            : lDistanceToMove;
+    int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+                 : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+                 : dwMoveMethod == FILE_END     ? SEEK_END
+                                                : -1;
     if (whence < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -495,10 +503,10 @@ extern "C" DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDist
     return static_cast<DWORD>(at);
 }
 
-extern "C" HANDLE CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flProtect, DWORD dwMaximumSizeHigh,
-                                     DWORD dwMaximumSizeLow, LPCWSTR lpName) {
+extern "C" HANDLE CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flProtect,
+                                     DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCWSTR lpName) {
     if (lpName) {
-        SetLastError(ERROR_INVALID_PARAMETER);  // named mappings are not offered
+        SetLastError(ERROR_INVALID_PARAMETER); // named mappings are not offered
         return nullptr;
     }
     auto file = FileFromHandle(hFile);
@@ -571,8 +579,8 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess
         return CopiedView(mapping->file->fd, static_cast<off_t>(offset), length);
     if (!write)
         InstallBusGuard();
-    void* view = mmap(nullptr, length, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, mapping->file->fd,
-                      static_cast<off_t>(offset));
+    void* view = mmap(nullptr, length, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
+                      mapping->file->fd, static_cast<off_t>(offset));
     if (view == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -634,13 +642,14 @@ std::optional<ResolvedPath> ResolveExisting(LPCWSTR name) {
         return std::nullopt;
     }
     if (!resolved->exists) {
-        SetLastError(resolved->error == ENOENT ? MissingError(resolved->path) : ErrorFromErrno(resolved->error));
+        SetLastError(resolved->error == ENOENT ? MissingError(resolved->path)
+                                               : ErrorFromErrno(resolved->error));
         return std::nullopt;
     }
     return resolved;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     auto resolved = ResolveExisting(lpFileName);

@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -37,12 +37,12 @@ TEST(CreateFile, OpensRegularFilesOnlyAndNeverBlocks) {
 
     struct Case {
         std::string path;
-        DWORD error;  // 0: opens
+        DWORD error; // 0: opens
     } cases[] = {
         {tree.Path("file.bin"), 0},
         {tree.Path("link-to-file"), 0},
         {tree.Path("folder"), ERROR_ACCESS_DENIED},
-        {tree.Path("fifo"), ERROR_ACCESS_DENIED},  // no writer: opening it for real would block
+        {tree.Path("fifo"), ERROR_ACCESS_DENIED}, // no writer: opening it for real would block
         {tree.Path("socket"), ERROR_ACCESS_DENIED},
         {"/dev/null", ERROR_ACCESS_DENIED},
         {"/dev/zero", ERROR_ACCESS_DENIED},
@@ -71,8 +71,10 @@ TEST(CreateFile, ANameReplacedRightAfterItsAttributesWereReadIsJudgedAgain) {
         void (*replace)(const std::string& path);
         DWORD error;
     } cases[] = {
-        {"by-fifo", [](const std::string& p) { unlink(p.c_str()), mkfifo(p.c_str(), 0644); }, ERROR_ACCESS_DENIED},
-        {"by-folder", [](const std::string& p) { unlink(p.c_str()), mkdir(p.c_str(), 0755); }, ERROR_ACCESS_DENIED},
+        {"by-fifo", [](const std::string& p) { unlink(p.c_str()), mkfifo(p.c_str(), 0644); },
+         ERROR_ACCESS_DENIED},
+        {"by-folder", [](const std::string& p) { unlink(p.c_str()), mkdir(p.c_str(), 0755); },
+         ERROR_ACCESS_DENIED},
         {"deleted", [](const std::string& p) { unlink(p.c_str()); }, ERROR_FILE_NOT_FOUND},
     };
     for (const auto& c : cases) {
@@ -136,13 +138,13 @@ TEST(FileMapping, MapsWhatIsThereAndRefusesWhatIsNot) {
     DWORD high = 99;
     EXPECT_EQ(GetFileSize(file, &high), 11u);
     EXPECT_EQ(high, 0u);
-    EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 12, nullptr), nullptr);  // past the end
-    EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr);  // read-only file
+    EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 12, nullptr), nullptr); // past the end
+    EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr); // read-only file
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_COMMIT, 0, 11, nullptr);
     ASSERT_NE(mapping, nullptr);
     // The mapping keeps the file; its handle may go first.
     EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 1, 4), nullptr);  // misaligned offset
+    EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 1, 4), nullptr); // misaligned offset
     EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 12), nullptr);
     EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0), nullptr);
     auto* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
@@ -225,7 +227,7 @@ TEST(Handles, CloseHandleClosesEachKindOnceAndRefusesTheRest) {
 
     EXPECT_TRUE(CloseHandle(mapping));
     EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(fcntl(fd, F_GETFD), -1);  // the descriptor went with the last owner
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1); // the descriptor went with the last owner
     for (HANDLE bad : {file, mapping, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
                        reinterpret_cast<HANDLE>(0x1234)}) {
         SetLastError(0);
@@ -270,4 +272,4 @@ TEST(Files, ReadWriteAndAttributes) {
     EXPECT_FALSE(GetFileAttributesExW(path, GetFileExInfoStandard, &data));
 }
 
-}  // namespace
+} // namespace
