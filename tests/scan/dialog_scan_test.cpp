@@ -1,13 +1,16 @@
 // The scan end to end on the real main dialog (offscreen), with the real trust library over the
 // generated trust fixtures.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "app/quorlin_dlg.h"
+#include "platform/kernel/dos_paths.h"
 #include "platform/kernel/file_find.h"
 #include "platform/kernel/kernel_object.h"
 #include "platform/kernel/thread_api.h"
@@ -23,12 +26,24 @@
 using namespace scantest;
 using velmora::ui::PumpMessages;
 
+// No optical disc can be mounted where the tests run, so the drive a test names is reported as
+// one; every other question goes to the kernel layer. The scan's call binds to this definition.
+static std::atomic<char16_t> g_cdromDriveLetter{0};
+
+extern "C" UINT GetDriveTypeW(LPCWSTR lpRootPathName) {
+    static auto* real = reinterpret_cast<UINT (*)(LPCWSTR)>(dlsym(RTLD_NEXT, "GetDriveTypeW"));
+    char16_t letter = g_cdromDriveLetter.load();
+    if (letter && lpRootPathName && (lpRootPathName[0] | 0x20) == letter)
+        return DRIVE_CDROM;
+    return real(lpRootPathName);
+}
+
 namespace {
 
 using listtest::Row;
 
 class DialogScan : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fixtures = FixturesFolder();
         if (fixtures.empty() || !fs::exists(fixtures / "pe/signed-pe32-sha256.exe"))
@@ -71,7 +86,9 @@ protected:
         dlg->GetDlgItem(IDC_STATUS)->GetWindowText(text);
         return text.ToUtf8();
     }
-    void SetFilter(bool failedOnly) { dlg->m_chkFailedOnly.SetCheck(failedOnly ? BST_CHECKED : BST_UNCHECKED); }
+    void SetFilter(bool failedOnly) {
+        dlg->m_chkFailedOnly.SetCheck(failedOnly ? BST_CHECKED : BST_UNCHECKED);
+    }
 
     void StartFolderScan(const CString& folder) {
         Click(IDC_RADIO_FOLDER);
@@ -108,7 +125,7 @@ protected:
         for (const char* name : {"signed-pe32-sha256.exe", "unsigned-pe32.exe", "catalogued.exe",
                                  "tampered-section-1.exe", "signed-no-cn.exe", "signed-pe32plus-sha256.dll"})
             CopyFile(fixtures / "pe" / name, folder / name);
-        CopyFile(fixtures / "pe/unsigned-pe32.exe", folder / "holiday.jpg");  // an executable all the same
+        CopyFile(fixtures / "pe/unsigned-pe32.exe", folder / "holiday.jpg"); // an executable all the same
         CopyFile(fixtures / "pe/signed-pe32-sha256.exe", folder / "signed.txt");
         WriteFile(folder / "dos-program.com", MzOnlyBytes());
         WriteFile(folder / "smallest.exe", PeBytes(313));
@@ -135,7 +152,7 @@ protected:
 const std::string kFail = "未通过";
 const std::string kPass = "通过";
 
-}  // namespace
+} // namespace
 
 TEST_F(DialogScan, FilterDecidesWhichVerifiedExecutablesGetRowsInWalkOrder) {
     std::vector<std::string> order = MakeMixedFolder(d / "mixed");
@@ -150,7 +167,7 @@ TEST_F(DialogScan, FilterDecidesWhichVerifiedExecutablesGetRowsInWalkOrder) {
         {"holiday.jpg", {"", kFail, "", ""}},
         {"tampered-section-1.exe", {"", kFail, "", ""}},
         {"smallest.exe", {"", kFail, "", ""}},
-        {"signed-no-cn.exe", {"", "", "", ""}},  // trusted, but no signer name: another code, no row
+        {"signed-no-cn.exe", {"", "", "", ""}}, // trusted, but no signer name: another code, no row
         {"dos-program.com", {"", "", "", ""}},
         {"readme.txt", {"", "", "", ""}},
         {"empty.exe", {"", "", "", ""}},
@@ -228,7 +245,8 @@ TEST_F(DialogScan, SystemModeWalksTheWindowsDirectory) {
     fs::path windows = d / "Windows";
     CopyFile(fixtures / "pe/unsigned-pe32.exe", windows / "System32/bad.dll");
     CopyFile(fixtures / "pe/signed-pe32-sha256.exe", windows / "System32/good.dll");
-    fs::copy(fixtures / "windows/System32/CatRoot", windows / "System32/CatRoot", fs::copy_options::recursive);
+    fs::copy(fixtures / "windows/System32/CatRoot", windows / "System32/CatRoot",
+             fs::copy_options::recursive);
     WriteText(windows / "win.ini", "[windows]");
     int catalogFiles = 0;
     for (auto& e : fs::recursive_directory_iterator(windows / "System32/CatRoot"))
@@ -252,7 +270,7 @@ TEST_F(DialogScan, SystemModeWalksTheWindowsDirectory) {
     EXPECT_EQ(Status(), "扫描被停止！扫描0个文件。");
 }
 
-TEST_F(DialogScan, AllDrivesSkipsAAndMissingDrivesAndSumsTheRest) {
+TEST_F(DialogScan, AllDrivesSkipsACdRomAndMissingDrivesAndSumsTheRest) {
     fs::path a = prefix.AddDrive('a');
     WriteFile(a / "never.exe", PeBytes());
     CopyFile(fixtures / "pe/unsigned-pe32.exe", prefix.AddDrive('b') / "b.exe");
@@ -261,13 +279,20 @@ TEST_F(DialogScan, AllDrivesSkipsAAndMissingDrivesAndSumsTheRest) {
     prefix.AddBrokenDrive('e');
     fs::path z = prefix.AddDrive('z');
     WriteText(z / "z.txt", "x");
-    prefix.AddDriveAt('y', d / "sub");  // a folder already walked through D: is not walked again
+    prefix.AddDriveAt('y', d / "sub"); // a folder already walked through D: is not walked again
+    fs::path disc = prefix.AddDrive('f');
+    CopyFile(fixtures / "pe/unsigned-pe32.exe", disc / "setup.exe");
+    WriteText(disc / "readme.txt", "x");
+    g_cdromDriveLetter = u'f';
+    ASSERT_EQ(GetDriveTypeW(u"F:\\"), DRIVE_CDROM);
 
     SetFilter(true);
     Click(IDC_RADIO_ALL_DRIVES);
     Click(IDC_BTN_SCAN);
-    ASSERT_TRUE(WaitForWorker());
-    int onD = 0;  // the fixture catalogs of the Windows directory lie on D: too
+    bool finished = WaitForWorker();
+    g_cdromDriveLetter = 0;
+    ASSERT_TRUE(finished);
+    int onD = 0; // the fixture catalogs of the Windows directory lie on D: too
     for (auto& e : fs::recursive_directory_iterator(d / "windows-fixture"))
         onD += e.is_regular_file();
     EXPECT_EQ(Status(), "扫描完成！共扫描" + std::to_string(onD + 4) + "个文件。");
