@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -15,7 +19,7 @@ namespace {
 
 // Records what the walk asks of its front end, and can ask it to stop after a number of calls.
 class RecordingSink : public ScanSink {
-public:
+  public:
     bool ShouldStop() override {
         ++stopQuestions;
         return stopAfterEvents >= 0 && static_cast<int>(events.size()) >= stopAfterEvents;
@@ -50,10 +54,12 @@ public:
     int stopAfterEvents = -1;
 };
 
-std::multiset<std::string> AsSet(const std::vector<std::string>& v) { return {v.begin(), v.end()}; }
+std::multiset<std::string> AsSet(const std::vector<std::string>& v) {
+    return {v.begin(), v.end()};
+}
 
 class WalkTest : public ::testing::Test {
-protected:
+  protected:
     Prefix prefix;
     fs::path d = prefix.AddDrive('d');
 
@@ -63,7 +69,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(ScanPattern, FolderFileAndDriveRootForms) {
     struct Case {
@@ -84,29 +90,29 @@ TEST(ScanPattern, FolderFileAndDriveRootForms) {
 
 TEST_F(WalkTest, ShowsEveryEntryCountsFilesAndHandsOverOnlyExecutables) {
     WriteFile(d / "tree/app.exe", PeBytes());
-    WriteFile(d / "tree/data.bin", PeBytes());  // an executable whatever its extension
+    WriteFile(d / "tree/data.bin", PeBytes()); // an executable whatever its extension
     WriteFile(d / "tree/dos.com", MzOnlyBytes());
     WriteFile(d / "tree/small.exe", PeBytes(312));
     WriteText(d / "tree/readme.txt", "hello");
     WriteFile(d / "tree/sub/lib.dll", PeBytes(313));
     WriteFile(d / "tree/sub/deeper/empty.exe", {});
-    mkfifo((d / "tree/sub/pipe").c_str(), 0600);  // never opened: the walk would hang on it
+    mkfifo((d / "tree/sub/pipe").c_str(), 0600); // never opened: the walk would hang on it
 
     RecordingSink sink;
     Walk(Dos('d', "tree"), sink);
 
     std::multiset<std::string> shown = AsSet(sink.Shown());
     std::multiset<std::string> expected;
-    for (const char* rel : {"tree/.", "tree/..", "tree/app.exe", "tree/data.bin", "tree/dos.com", "tree/small.exe",
-                            "tree/readme.txt", "tree/sub", "tree/sub/.", "tree/sub/..", "tree/sub/lib.dll",
-                            "tree/sub/pipe", "tree/sub/deeper", "tree/sub/deeper/.", "tree/sub/deeper/..",
-                            "tree/sub/deeper/empty.exe"})
+    for (const char* rel :
+         {"tree/.", "tree/..", "tree/app.exe", "tree/data.bin", "tree/dos.com", "tree/small.exe",
+          "tree/readme.txt", "tree/sub", "tree/sub/.", "tree/sub/..", "tree/sub/lib.dll", "tree/sub/pipe",
+          "tree/sub/deeper", "tree/sub/deeper/.", "tree/sub/deeper/..", "tree/sub/deeper/empty.exe"})
         expected.insert(Utf8(Dos('d', rel)));
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(sink.files, 8);
-    EXPECT_EQ(AsSet(sink.Executables()),
-              AsSet({"app.exe " + Utf8(Dos('d', "tree/app.exe")), "data.bin " + Utf8(Dos('d', "tree/data.bin")),
-                     "lib.dll " + Utf8(Dos('d', "tree/sub/lib.dll"))}));
+    EXPECT_EQ(AsSet(sink.Executables()), AsSet({"app.exe " + Utf8(Dos('d', "tree/app.exe")),
+                                                "data.bin " + Utf8(Dos('d', "tree/data.bin")),
+                                                "lib.dll " + Utf8(Dos('d', "tree/sub/lib.dll"))}));
 
     // Each file is shown, then counted, then (if executable) handed over; a folder's entries
     // follow its own entry before anything else of its parent.
@@ -140,7 +146,7 @@ TEST_F(WalkTest, StartPathsThatAreFilesMissingOrEmpty) {
         {Dos('d', "one/app.exe"), 1, 1, 1},
         {Dos('d', "one/other.txt"), 1, 1, 0},
         {Dos('d', "does/not/exist"), 0, 0, 0},
-        {Dos('q', "nothing"), 0, 0, 0},  // no such drive
+        {Dos('q', "nothing"), 0, 0, 0}, // no such drive
         {CString(u""), 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -166,9 +172,9 @@ TEST_F(WalkTest, DriveRootIsSearchedWithoutADoubledBackslash) {
 TEST_F(WalkTest, EachFolderIsEnteredOncePerScanWhateverLeadsThere) {
     WriteFile(d / "tree/real/app.exe", PeBytes());
     fs::create_directory_symlink(d / "tree", d / "tree/real/loop");  // back up to the start
-    fs::create_directory_symlink(d / "tree/real", d / "tree/alias");  // a second way in
+    fs::create_directory_symlink(d / "tree/real", d / "tree/alias"); // a second way in
     fs::create_directory_symlink(d / "tree/real/loop", d / "tree/real/chain");
-    prefix.AddDriveAt('e', d / "tree/real");  // and a whole second drive onto it
+    prefix.AddDriveAt('e', d / "tree/real"); // and a whole second drive onto it
 
     RecordingSink sink;
     DirectoryWalk walk(sink);
@@ -180,7 +186,8 @@ TEST_F(WalkTest, EachFolderIsEnteredOncePerScanWhateverLeadsThere) {
     // The links themselves are still entries of their folders and are shown.
     std::multiset<std::string> shown = AsSet(sink.Shown());
     EXPECT_EQ(shown.count(Utf8(Dos('d', "tree/alias"))), 1u);
-    EXPECT_EQ(shown.count(Utf8(Dos('d', "tree/real/loop"))) + shown.count(Utf8(Dos('d', "tree/alias/loop"))), 1u);
+    EXPECT_EQ(shown.count(Utf8(Dos('d', "tree/real/loop"))) + shown.count(Utf8(Dos('d', "tree/alias/loop"))),
+              1u);
 
     // A new scan is a new walk: it enters everything again.
     RecordingSink again;
@@ -235,8 +242,8 @@ TEST_F(WalkTest, FolderBeyondTheSearchLimitIsShownButNotEntered) {
 }
 
 TEST_F(WalkTest, AnyUnicodeNameIsWalkedAndCounted) {
-    const std::vector<std::string> names = {"签名.exe", "emoji-😀.dll", "ÄÖÜ ß.bin", "space name.exe",
-                                            "semi;colon,comma.exe", "日本語フォルダ"};
+    const std::vector<std::string> names = {"签名.exe",       "emoji-😀.dll",          "ÄÖÜ ß.bin",
+                                            "space name.exe", "semi;colon,comma.exe", "日本語フォルダ"};
     for (const auto& name : names)
         WriteFile(d / "u" / name / "inner.exe", PeBytes());
     for (const auto& name : names)
@@ -264,7 +271,7 @@ TEST_F(WalkTest, VanishingEntriesAndDeepTreesEndCleanly) {
 
     // Files and folders that disappear while they are being walked.
     class VanishingSink : public RecordingSink {
-    public:
+      public:
         fs::path root;
         void ShowEntry(const CString& fullPath) override {
             RecordingSink::ShowEntry(fullPath);
@@ -284,4 +291,99 @@ TEST_F(WalkTest, VanishingEntriesAndDeepTreesEndCleanly) {
     walk.Walk(Dos('d', "gone"));
     walk.Walk(Dos('d', "gone-file.exe"));
     EXPECT_TRUE(sink.Executables().empty()) << "a file that vanished is no executable";
+}
+
+// Folders and files the user may not read: the folder is shown but yields nothing, the file is
+// counted but is no executable, and the walk goes on to the rest. Root reads everything, so the
+// walk then runs in a child that has given up root.
+TEST_F(WalkTest, UnreadableFoldersAndFilesAreSkippedAndTheWalkGoesOn) {
+    WriteFile(d / "t/a-readable.exe", PeBytes());
+    WriteFile(d / "t/b-locked/inside.exe", PeBytes());
+    WriteFile(d / "t/c-secret.exe", PeBytes());
+    WriteFile(d / "t/d-after/last.exe", PeBytes());
+    for (auto& entry : fs::recursive_directory_iterator(prefix.Root()))
+        if (!entry.is_symlink())
+            chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
+    chmod(prefix.Root().c_str(), 0755);
+    chmod((d / "t/b-locked").c_str(), 0);
+    chmod((d / "t/c-secret.exe").c_str(), 0);
+
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        RecordingSink sink;
+        DirectoryWalk walk(sink);
+        walk.Walk(Dos('d', "t"));
+        std::string report = std::to_string(sink.files) + "\n";
+        for (const auto& shown : sink.Shown())
+            report += "show " + shown + "\n";
+        for (const auto& exe : sink.Executables())
+            report += "exe " + exe + "\n";
+        bool written = write(channel[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        _exit(written ? 0 : 4);
+    }
+    close(channel[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod((d / "t/b-locked").c_str(), 0755);
+    chmod((d / "t/c-secret.exe").c_str(), 0644);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+
+    EXPECT_EQ(report.substr(0, report.find('\n')), "3") << "a-readable, c-secret and last are counted";
+    EXPECT_NE(report.find("show D:\\t\\b-locked\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("inside.exe"), std::string::npos) << report;
+    EXPECT_NE(report.find("exe a-readable.exe D:\\t\\a-readable.exe\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("exe c-secret.exe"), std::string::npos) << report;
+    EXPECT_NE(report.find("exe last.exe D:\\t\\d-after\\last.exe\n"), std::string::npos) << report;
+}
+
+// The walk keeps nothing per file: what it holds at its peak does not grow with the number of
+// files, only with the folders it has entered.
+TEST_F(WalkTest, MemoryDoesNotGrowWithTheNumberOfFiles) {
+    class PeakSink : public ScanSink {
+      public:
+        bool ShouldStop() override { return false; }
+        void ShowEntry(const CString&) override {
+            if (++entries % 500 == 0)
+                peak = std::max(peak, mallinfo2().uordblks);
+        }
+        void CountFile() override { ++files; }
+        void OnExecutable(const CString&, const CString&) override {}
+        long entries = 0;
+        long files = 0;
+        std::size_t peak = 0;
+    };
+    auto makeTree = [&](const std::string& name, int perFolder) {
+        for (int folder = 0; folder < 20; ++folder) {
+            fs::path dir = d / name / ("f" + std::to_string(folder));
+            fs::create_directories(dir);
+            for (int i = 0; i < perFolder; ++i)
+                close(open((dir / ("file-" + std::to_string(i) + ".dat")).c_str(), O_CREAT | O_WRONLY, 0644));
+        }
+    };
+    makeTree("small", 100);
+    makeTree("large", 5000);
+    auto peakOf = [&](const std::string& name, long expectedFiles) {
+        PeakSink sink;
+        DirectoryWalk walk(sink);
+        walk.Walk(Dos('d', name));
+        EXPECT_EQ(sink.files, expectedFiles);
+        return sink.peak;
+    };
+    peakOf("small", 2000); // the first walk settles what is allocated once
+    std::size_t small = peakOf("small", 2000);
+    std::size_t large = peakOf("large", 100000);
+    if (small == 0)
+        GTEST_SKIP() << "this allocator does not report what it holds";
+    EXPECT_LT(large, small + 256 * 1024) << "2,000 files: " << small << " bytes; 100,000 files: " << large;
 }
