@@ -14,18 +14,21 @@ void Unmap(const std::uint8_t* data, std::size_t size) {
     munmap(const_cast<std::uint8_t*>(data), size);
 }
 
-}  // namespace
+} // namespace
 
-MappedFile MappedFile::Adopt(const std::uint8_t* data, std::size_t size, Release release) {
-    return MappedFile(data, size, release);
+MappedFile MappedFile::Adopt(const std::uint8_t* data, std::size_t size, Release release, int fd) {
+    return MappedFile(data, size, release, fd);
 }
 
 void MappedFile::Reset() {
     if (m_data && m_release)
         m_release(m_data, m_size);
+    if (m_fd >= 0)
+        close(m_fd);
     m_data = nullptr;
     m_size = 0;
     m_release = nullptr;
+    m_fd = -1;
 }
 
 std::optional<MappedFile> MappedFile::FromDescriptor(int fd) {
@@ -54,7 +57,7 @@ std::optional<MappedFile> MappedFile::Open(const std::string& linuxPath) {
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_release(std::exchange(other.m_release, nullptr)) {}
+      m_release(std::exchange(other.m_release, nullptr)), m_fd(std::exchange(other.m_fd, -1)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
@@ -62,6 +65,7 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
         m_release = std::exchange(other.m_release, nullptr);
+        m_fd = std::exchange(other.m_fd, -1);
     }
     return *this;
 }
@@ -70,4 +74,4 @@ MappedFile::~MappedFile() {
     Reset();
 }
 
-}  // namespace velmora::trust
+} // namespace velmora::trust

@@ -88,7 +88,8 @@ bool SignatureOverAttributesHolds(const SignerInfo& signer, const EVP_MD* md, X5
 }
 
 bool HasExtendedUsage(X509* certificate, std::string_view usage) {
-    EkuPtr eku(static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
+    EkuPtr eku(
+        static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
     if (!eku)
         return false;
     char text[128];
@@ -199,16 +200,16 @@ SignatureReport VerifyChain(X509* leaf, const std::vector<der::Bytes>& certifica
 }
 
 struct SignedContent {
-    std::string_view contentType;  // empty: the signer carries no content-type attribute (counter-signatures)
+    std::string_view contentType; // empty: the signer carries no content-type attribute (counter-signatures)
     der::Bytes content;
     const std::vector<der::Bytes>& certificates;
 };
 
-std::optional<std::time_t> VerifiedTimeStamp(const SignerInfo& signer, const std::vector<der::Bytes>& certificates,
-                                             X509_STORE* anchors);
+std::optional<std::time_t>
+VerifiedTimeStamp(const SignerInfo& signer, const std::vector<der::Bytes>& certificates, X509_STORE* anchors);
 
-SignatureReport VerifySigner(const SignerInfo& signer, const SignedContent& signed_, X509_STORE* anchors, Usage usage,
-                             std::optional<std::time_t> at) {
+SignatureReport VerifySigner(const SignerInfo& signer, const SignedContent& signed_, X509_STORE* anchors,
+                             Usage usage, std::optional<std::time_t> at) {
     SignatureReport report;
     if (IsWeakDigestOid(signer.digestOid)) {
         report.verdict = Verdict::WeakDigest;
@@ -216,7 +217,7 @@ SignatureReport VerifySigner(const SignerInfo& signer, const SignedContent& sign
     }
     const EVP_MD* md = DigestForOid(signer.digestOid);
     if (!md || signer.authenticatedAttributes.empty())
-        return report;  // Malformed: Authenticode signers always sign attributes
+        return report; // Malformed: Authenticode signers always sign attributes
     if (!signed_.contentType.empty()) {
         const auto type = FindAttributeValue(signer.authenticatedContents, oid::kContentType);
         if (!type || type->tag != tag::kOid || der::OidText(type->value) != signed_.contentType)
@@ -277,7 +278,8 @@ std::optional<std::time_t> TimeOfTstInfo(der::Bytes tstInfo, der::Bytes stampedS
 
 // The time of a time-stamp on `signer` whose own signature and chain verify (judged at that
 // time); nothing when there is none or it does not verify, so the signer is judged now.
-std::optional<std::time_t> VerifiedTimeStamp(const SignerInfo& signer, const std::vector<der::Bytes>& certificates,
+std::optional<std::time_t> VerifiedTimeStamp(const SignerInfo& signer,
+                                             const std::vector<der::Bytes>& certificates,
                                              X509_STORE* anchors) {
     if (signer.unauthenticatedAttributes.empty())
         return std::nullopt;
@@ -303,14 +305,15 @@ std::optional<std::time_t> VerifiedTimeStamp(const SignerInfo& signer, const std
         if (!time)
             return std::nullopt;
         const SignedContent content{{}, signer.signature, certificates};
-        if (VerifySigner(*counterSigner, content, anchors, Usage::TimeStamping, time).verdict != Verdict::Trusted)
+        if (VerifySigner(*counterSigner, content, anchors, Usage::TimeStamping, time).verdict !=
+            Verdict::Trusted)
             return std::nullopt;
         return time;
     }
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 const EVP_MD* DigestForOid(std::string_view oid) {
     if (oid == oid::kSha1)
@@ -325,7 +328,7 @@ const EVP_MD* DigestForOid(std::string_view oid) {
 }
 
 bool IsWeakDigestOid(std::string_view oid) {
-    return oid == oid::kMd5 || oid == "1.2.840.113549.2.2";  // MD5, MD2
+    return oid == oid::kMd5 || oid == "1.2.840.113549.2.2"; // MD5, MD2
 }
 
 SignatureReport VerifyFirstSigner(const SignedData& signedData, X509_STORE* anchors, Usage usage,
@@ -334,8 +337,9 @@ SignatureReport VerifyFirstSigner(const SignedData& signedData, X509_STORE* anch
     return VerifySigner(signedData.signers.front(), content, anchors, usage, at);
 }
 
-SignatureReport VerifyEmbeddedSignature(std::span<const std::uint8_t> file, X509_STORE* anchors) {
+SignatureReport VerifyEmbeddedSignature(const HashInput& input, X509_STORE* anchors) {
     SignatureReport report;
+    const std::span<const std::uint8_t> file = input.bytes;
     const auto layout = ReadPeLayout(file);
     if (!layout) {
         report.verdict = Verdict::NotAnImage;
@@ -356,7 +360,8 @@ SignatureReport VerifyEmbeddedSignature(std::span<const std::uint8_t> file, X509
         return report;
     }
     const auto signedData = ParseSignedData(first.signedData);
-    if (!signedData || signedData->contentType != oid::kSpcIndirectData || signedData->contentTag != tag::kSequence)
+    if (!signedData || signedData->contentType != oid::kSpcIndirectData ||
+        signedData->contentTag != tag::kSequence)
         return report;
     const auto indirect = ParseIndirectData(signedData->content);
     if (!indirect)
@@ -367,7 +372,7 @@ SignatureReport VerifyEmbeddedSignature(std::span<const std::uint8_t> file, X509
     }
     const EVP_MD* md = DigestForOid(indirect->digestOid);
     Der imageDigest;
-    if (!md || !ComputePeImageHash(file, md, imageDigest))
+    if (!md || !ComputePeImageHash(input, md, imageDigest))
         return report;
     if (!SameBytes(imageDigest, indirect->digest)) {
         report.verdict = Verdict::BadDigest;
@@ -384,7 +389,8 @@ std::optional<TrustList> ReadCatalogMembers(std::span<const std::uint8_t> catalo
     return ParseTrustList(signedData->content);
 }
 
-SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X509_STORE* anchors, TrustList& list) {
+SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X509_STORE* anchors,
+                                       TrustList& list) {
     SignatureReport report;
     const auto signedData = ParseSignedData(catalog);
     if (!signedData || signedData->contentType != oid::kCertificateTrustList ||
@@ -399,4 +405,4 @@ SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X5
     return report;
 }
 
-}  // namespace velmora::trust
+} // namespace velmora::trust

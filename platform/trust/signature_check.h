@@ -9,6 +9,7 @@
 
 #include <openssl/x509.h>
 
+#include "platform/trust/pe_image_hash.h"
 #include "platform/trust/signed_data.h"
 #include "platform/trust/trust_list.h"
 #include "platform/trust/verdict.h"
@@ -30,12 +31,16 @@ SignatureReport VerifyFirstSigner(const SignedData& signedData, X509_STORE* anch
                                   std::optional<std::time_t> at = std::nullopt);
 
 // The embedded signature of a PE file.
-SignatureReport VerifyEmbeddedSignature(std::span<const std::uint8_t> file, X509_STORE* anchors);
+SignatureReport VerifyEmbeddedSignature(const HashInput& file, X509_STORE* anchors);
+inline SignatureReport VerifyEmbeddedSignature(std::span<const std::uint8_t> file, X509_STORE* anchors) {
+    return VerifyEmbeddedSignature(HashInput{file}, anchors);
+}
 
 // A catalog's own signature; on success `list` holds its members.
-SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X509_STORE* anchors, TrustList& list);
+SignatureReport VerifyCatalogSignature(std::span<const std::uint8_t> catalog, X509_STORE* anchors,
+                                       TrustList& list);
 
 // Reads a catalog's member list without checking its signature (for the look-up index).
 std::optional<TrustList> ReadCatalogMembers(std::span<const std::uint8_t> catalog);
 
-}  // namespace velmora::trust
+} // namespace velmora::trust

@@ -4,6 +4,8 @@
 #include "platform/trust/wintrust.h"
 #pragma GCC visibility pop
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -62,8 +64,8 @@ LONG StatusOf(Verdict verdict) {
 }
 
 // Handles the exports hand out carry a tag, so a stray pointer of another kind is refused.
-constexpr std::uint32_t kAdminMagic = 0x43414431;    // "CAD1"
-constexpr std::uint32_t kCatalogMagic = 0x43494E31;  // "CIN1"
+constexpr std::uint32_t kAdminMagic = 0x43414431;   // "CAD1"
+constexpr std::uint32_t kCatalogMagic = 0x43494E31; // "CIN1"
 
 // A context can be released on one thread while a stopped scan worker, which read the handle
 // just before, is still inside a look-up with it. So a released context is retired only once no
@@ -150,6 +152,8 @@ void UnmapKernelView(const std::uint8_t* data, std::size_t) {
     UnmapViewOfFile(data);
 }
 
+constexpr std::uint64_t kReadForHashingFrom = 64 * 1024;
+
 std::optional<MappedFile> MapHandle(HANDLE file) {
     DWORD high = 0;
     SetLastError(ERROR_SUCCESS);
@@ -165,11 +169,18 @@ std::optional<MappedFile> MapHandle(HANDLE file) {
     if (!mapping)
         return std::nullopt;
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    CloseHandle(mapping);  // the view keeps what it needs
+    CloseHandle(mapping); // the view keeps what it needs
     if (!view)
         return std::nullopt;
+    // A file large enough for its hash to be read rather than paged in keeps a descriptor of its
+    // own: the caller's handle may close before the view does.
+    int fd = -1;
+    if (size >= kReadForHashingFrom) {
+        const int caller = kernel::KernelFileDescriptor(file);
+        fd = caller >= 0 ? fcntl(caller, F_DUPFD_CLOEXEC, 0) : -1;
+    }
     return MappedFile::Adopt(static_cast<const std::uint8_t*>(view), static_cast<std::size_t>(size),
-                             &UnmapKernelView);
+                             &UnmapKernelView, fd);
 }
 
 std::optional<MappedFile> MapPath(LPCWSTR path, DWORD share) {
@@ -212,7 +223,7 @@ SignatureReport VerifyFile(const WINTRUST_FILE_INFO& info) {
         report.verdict = Verdict::Unreadable;
         return report;
     }
-    return VerifyEmbeddedSignature(file->Bytes(), TrustAnchors());
+    return VerifyEmbeddedSignature(file->ForHashing(), TrustAnchors());
 }
 
 std::string UpperAscii(std::u16string_view text) {
@@ -264,7 +275,7 @@ SignatureReport VerifyCatalogMember(const WINTRUST_CATALOG_INFO& info) {
         report.verdict = IsWeakDigestOid(member->digestOid) ? Verdict::WeakDigest : Verdict::Malformed;
         return report;
     }
-    const auto digest = ComputeCatalogHash(file->Bytes(), md);
+    const auto digest = ComputeCatalogHash(file->ForHashing(), md);
     if (digest.size() != member->digest.size() ||
         !std::equal(digest.begin(), digest.end(), member->digest.begin()))
         report.verdict = Verdict::BadDigest;
@@ -290,8 +301,8 @@ LONG Verify(WINTRUST_DATA& data) {
     return status;
 }
 
-}  // namespace
-}  // namespace velmora::trust
+} // namespace
+} // namespace velmora::trust
 
 using namespace velmora::trust;
 
@@ -334,7 +345,7 @@ BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE hFile, DWORD* pcbHash, BYTE* pbH
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        const auto hash = ComputeCatalogHash(file->Bytes(), EVP_sha1());
+        const auto hash = ComputeCatalogHash(file->ForHashing(), EVP_sha1());
         if (hash.empty()) {
             SetLastError(ERROR_FILE_INVALID);
             return FALSE;
@@ -463,4 +474,4 @@ CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvDa
     return &signer->pasCounterSigners[idxCounterSigner];
 }
 
-}  // extern "C"
+} // extern "C"

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/trust/pe_image_hash.h"
 #include "tests/trust/trust_test_support.h"
@@ -13,6 +17,7 @@ namespace {
 
 using velmora::trust::ComputeCatalogHash;
 using velmora::trust::ComputePeImageHash;
+using velmora::trust::HashInput;
 
 TEST(ImageHash, CatalogHashOfAnUnsignedImageIsTheHashItCarriesOnceSigned) {
     const std::string tool = VELMORA_OSSLSIGNCODE;
@@ -26,7 +31,7 @@ TEST(ImageHash, CatalogHashOfAnUnsignedImageIsTheHashItCarriesOnceSigned) {
     const Case kCases[] = {
         {"pe/unsigned-pe32.exe", "sha1", EVP_sha1()},
         {"pe/unsigned-pe32plus.dll", "sha256", EVP_sha256()},
-        {"pe/unsigned-odd-length.exe", "sha1", EVP_sha1()},  // padded to 8 by the signer
+        {"pe/unsigned-odd-length.exe", "sha1", EVP_sha1()}, // padded to 8 by the signer
         {"pe/unsigned-odd-length.exe", "sha256", EVP_sha256()},
     };
     const auto folder = ScratchFolder("signed");
@@ -68,5 +73,42 @@ TEST(ImageHash, BytesThatAreNoImageHashFlat) {
     }
 }
 
-}  // namespace
-}  // namespace trust_test
+// Long ranges are hashed from reads of the file's descriptor: the digests must be those of the
+// view, also for a descriptor that reads short (a file that shrank), where the view has the rest.
+TEST(ImageHash, ReadingLongRangesFromTheFileGivesTheDigestsOfItsView) {
+    std::vector<std::uint8_t> overlay(300 * 1024 + 3);
+    for (std::size_t i = 0; i < overlay.size(); ++i)
+        overlay[i] = static_cast<std::uint8_t>(i * 31 + i / 977);
+    auto withOverlay = [&](std::vector<std::uint8_t> bytes) {
+        bytes.insert(bytes.end(), overlay.begin(), overlay.end());
+        return bytes;
+    };
+    const std::vector<std::vector<std::uint8_t>> kFiles = {
+        withOverlay(ReadFile(Fixture("pe/unsigned-pe32.exe"))),
+        withOverlay(ReadFile(Fixture("pe/signed-pe32-sha256.exe"))), // hashed on after the table
+        overlay,                                                     // no image: hashed flat
+    };
+    const auto folder = ScratchFolder("hash-reads");
+    int index = 0;
+    for (const auto& bytes : kFiles) {
+        for (std::size_t onDisk : {bytes.size(), bytes.size() / 2}) {
+            SCOPED_TRACE("file " + std::to_string(index) + ", " + std::to_string(onDisk) + " bytes on disk");
+            const auto path = folder / ("file" + std::to_string(index++));
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(onDisk));
+            const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            const HashInput read{bytes, fd};
+            for (const EVP_MD* md : {EVP_sha1(), EVP_sha256()}) {
+                EXPECT_EQ(ComputeCatalogHash(read, md), ComputeCatalogHash(bytes, md));
+                std::vector<std::uint8_t> fromView, fromReads;
+                EXPECT_EQ(ComputePeImageHash(read, md, fromReads), ComputePeImageHash(bytes, md, fromView));
+                EXPECT_EQ(fromReads, fromView);
+            }
+            close(fd);
+        }
+    }
+}
+
+} // namespace
+} // namespace trust_test

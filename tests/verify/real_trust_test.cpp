@@ -79,6 +79,10 @@ TEST_F(RealTrust, FixturesGiveTheirVerdictAndSignerName) {
         {"pe/unsigned-pe32.exe", VR_NOT_TRUSTED, u""},
         {"pe/catalogued.exe", VR_OK, u"Velmora Catalog Signer"},
         {"pe/tampered-section-1.exe", VR_NOT_TRUSTED, u""},
+        // Large enough to be hashed from reads of the file: whole, changed, and through a catalog.
+        {"pe/signed-large.exe", VR_OK, u"Velmora Test Signer"},
+        {"pe/tampered-large-overlay.exe", VR_NOT_TRUSTED, u""},
+        {"pe/catalogued-large.exe", VR_OK, u"Velmora Catalog Signer"},
     };
     for (const FixtureCase& c : cases) {
         SCOPED_TRACE(c.file);
