@@ -26,10 +26,12 @@ struct VerifiedFile {
     CString fullPath;
     int code = 0;
     std::u16string signer;
+    bool testFirst = false; // not yet known to be an executable
+    bool executable = true; // false once the executable test turned it away: never handed on
 };
 
 class OrderedVerifier {
-public:
+  public:
     using Emit = std::function<void(VerifiedFile&)>;
 
     // emit runs on the thread that calls Submit and Finish, in submission order.
@@ -42,6 +44,11 @@ public:
     // the window is full.
     void Submit(const CString& name, const CString& fullPath);
 
+    // Any file the walk counted: tested on a worker, verified there when it is an executable, and
+    // handed on in walk order only then. Files are queued in small groups, so that a tree of small
+    // files costs the workers one wake-up per group rather than per file.
+    void SubmitCandidate(const CString& name, const CString& fullPath);
+
     // Hands on every file still in flight, waiting for them. With dropQueued, files no worker has
     // started are dropped instead (a stopped scan); those already being verified still finish.
     void Finish(bool dropQueued);
@@ -49,13 +56,15 @@ public:
     // Files whose verification has ended, on any thread.
     long Verified() const { return m_verified.load(std::memory_order_relaxed); }
 
-private:
+  private:
     enum class State { Queued, Running, Done, Dropped };
     struct Task {
         VerifiedFile file;
         State state = State::Queued;
     };
 
+    void Enqueue(const CString& name, const CString& fullPath, bool testFirst);
+    void PushPending();
     void WorkerLoop();
     void EmitReady(bool wait);
     static void VerifyInto(VerifiedFile& file);
@@ -68,10 +77,11 @@ private:
     std::mutex m_lock;
     std::condition_variable m_workAvailable;
     std::condition_variable m_taskDone;
-    std::deque<Task*> m_queue;                   // not started yet, oldest first
-    std::deque<std::unique_ptr<Task>> m_flight;  // every task not handed on, in walk order
+    std::deque<Task*> m_queue;                  // not started yet, oldest first
+    std::deque<std::unique_ptr<Task>> m_flight; // every task not handed on, in walk order
+    std::vector<Task*> m_pending;               // the walk's group not yet queued (walk thread only)
     bool m_quit = false;
     std::vector<std::thread> m_workers;
 };
 
-}  // namespace velmora::cli
+} // namespace velmora::cli

@@ -51,11 +51,13 @@ void WriteText(int fd, const std::string& text) {
     }
 }
 
-void Complain(const std::string& message) { WriteText(STDERR_FILENO, "velmora-scan: " + message + "\n"); }
+void Complain(const std::string& message) {
+    WriteText(STDERR_FILENO, "velmora-scan: " + message + "\n");
+}
 
 // Standard output, written row by row so that a reader sees each row when it is found.
 class Output {
-public:
+  public:
     // False once the output cannot take more: a reader that went away (EPIPE) is a clean end,
     // any other failure is reported by Failure().
     bool Write(const std::string& text) {
@@ -83,7 +85,7 @@ public:
     bool Closed() const { return m_closed; }
     int Failure() const { return m_error; }
 
-private:
+  private:
     bool m_closed = false;
     int m_error = 0;
 };
@@ -191,19 +193,14 @@ int DefaultJobs() {
 
 // The walk's sink: counts, progress and the routing of verdicts to rows.
 class CommandLineSink final : public ScanSink {
-public:
+  public:
     CommandLineSink(const Options& options, OutputFormat format, Output& output, ProgressLine& progress)
-        : m_options(options),
-          m_format(format),
-          m_output(output),
-          m_progress(progress),
+        : m_options(options), m_format(format), m_output(output), m_progress(progress),
           m_verifier(options.jobs.value_or(1), [this](VerifiedFile& file) { Route(file); }) {}
 
     void SetStart(const StartPath& start) { m_start = start; }
 
-    bool ShouldStop() override {
-        return g_bInterrupted.load(std::memory_order_relaxed) || m_output.Closed();
-    }
+    bool ShouldStop() override { return g_bInterrupted.load(std::memory_order_relaxed) || m_output.Closed(); }
 
     void ShowEntry(const CString& fullPath) override {
         if (m_progress.Due())
@@ -212,14 +209,23 @@ public:
 
     void CountFile() override { ++m_nFileCount; }
 
-    void OnExecutable(const CString& name, const CString& fullPath) override { m_verifier.Submit(name, fullPath); }
+    void OnExecutable(const CString& name, const CString& fullPath) override {
+        m_verifier.Submit(name, fullPath);
+    }
+
+    // With several jobs the executable test runs on the workers too: in a tree of few executables
+    // it is most of the work.
+    bool TestsFilesItself() const override { return m_options.jobs.value_or(1) > 1; }
+    void OnFile(const CString& name, const CString& fullPath) override {
+        m_verifier.SubmitCandidate(name, fullPath);
+    }
 
     void Finish(bool stopped) { m_verifier.Finish(stopped); }
 
     int FileCount() const { return m_nFileCount; }
     bool AnyListedFailure() const { return m_bListedFailure; }
 
-private:
+  private:
     // The routing of the dialog's walk: with the filter set (the default) only VR_NOT_TRUSTED is
     // listed; cleared, VR_OK is listed as a pass too. Every other code is never listed.
     void Route(VerifiedFile& file) {
@@ -302,7 +308,7 @@ std::string BindingFailure(int code) {
            "); nothing could be verified";
 }
 
-}  // namespace
+} // namespace
 
 int RunScanCommand(const std::vector<std::string>& args) {
     if (!PrepareStandardStreams()) {
@@ -420,4 +426,4 @@ int RunScanCommand(const std::vector<std::string>& args) {
     return listedFailure ? kExitFailures : kExitClean;
 }
 
-}  // namespace velmora::cli
+} // namespace velmora::cli

@@ -19,7 +19,7 @@ std::optional<FileIdentity> FolderIdentity(const CString& path) {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-}  // namespace
+} // namespace
 
 CString ScanPattern(const CString& path, DWORD attributes) {
     // A path whose attributes cannot be read has every bit set and is searched as a folder; its
@@ -40,7 +40,9 @@ bool DirectoryWalk::CheckStop() {
     return m_stopped;
 }
 
-bool DirectoryWalk::EnterOnce(const FileIdentity& identity) { return m_entered.insert(identity).second; }
+bool DirectoryWalk::EnterOnce(const FileIdentity& identity) {
+    return m_entered.insert(identity).second;
+}
 
 void DirectoryWalk::Walk(const CString& path) {
     if (CheckStop())
@@ -77,6 +79,10 @@ void DirectoryWalk::WalkPattern(const CString& path, DWORD attributes) {
         }
 
         m_sink.CountFile();
+        if (m_sinkTestsFiles) {
+            m_sink.OnFile(finder.GetFileName(), fullPath);
+            continue;
+        }
         if (!IsPeFile(fullPath))
             continue;
         if (CheckStop())

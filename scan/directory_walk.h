@@ -12,7 +12,7 @@
 #include "platform/kernel/file_find.h"
 
 class ScanSink {
-public:
+  public:
     virtual ~ScanSink() = default;
 
     // Asked before every entry and before every executable is handed over; once it answers true
@@ -28,6 +28,15 @@ public:
     // A file whose headers are those of a portable executable: the sink verifies it and decides
     // whether it is listed. name is the entry's own name, fullPath the search folder joined with it.
     virtual void OnExecutable(const CString& name, const CString& fullPath) = 0;
+
+    // A front end that runs the executable test on threads of its own answers true: the walk then
+    // hands every file it counts to OnFile instead of testing it, and the front end treats a file
+    // as an executable only once IsPeFile has passed it.
+    virtual bool TestsFilesItself() const { return false; }
+    virtual void OnFile(const CString& name, const CString& fullPath) {
+        (void)name;
+        (void)fullPath;
+    }
 };
 
 // One scan. Several start paths may be walked by the same object (all drives): a folder reached
@@ -35,8 +44,8 @@ public:
 // visited twice and no loop multiplies the work. Memory grows with the number of folders entered,
 // not with the number of files.
 class DirectoryWalk {
-public:
-    explicit DirectoryWalk(ScanSink& sink) : m_sink(sink) {}
+  public:
+    explicit DirectoryWalk(ScanSink& sink) : m_sink(sink), m_sinkTestsFiles(sink.TestsFilesItself()) {}
     DirectoryWalk(const DirectoryWalk&) = delete;
     DirectoryWalk& operator=(const DirectoryWalk&) = delete;
 
@@ -47,7 +56,7 @@ public:
     // True once the sink asked the walk to stop; every later Walk returns at once.
     bool Stopped() const { return m_stopped; }
 
-private:
+  private:
     struct IdentityHash {
         std::size_t operator()(const velmora::kernel::FileIdentity& id) const {
             return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
@@ -59,6 +68,7 @@ private:
     bool EnterOnce(const velmora::kernel::FileIdentity& identity);
 
     ScanSink& m_sink;
+    const bool m_sinkTestsFiles;
     bool m_stopped = false;
     std::unordered_set<velmora::kernel::FileIdentity, IdentityHash> m_entered;
 };

@@ -387,3 +387,32 @@ TEST_F(WalkTest, MemoryDoesNotGrowWithTheNumberOfFiles) {
         GTEST_SKIP() << "this allocator does not report what it holds";
     EXPECT_LT(large, small + 256 * 1024) << "2,000 files: " << small << " bytes; 100,000 files: " << large;
 }
+
+// A front end that tests files itself gets every counted file, executables or not, in walk order,
+// and the walk tests none of them.
+TEST_F(WalkTest, AFrontEndThatTestsFilesItselfGetsEveryCountedFile) {
+    WriteFile(d / "t/a.exe", PeBytes());
+    WriteText(d / "t/b.txt", "text");
+    WriteFile(d / "t/sub/c.dll", PeBytes());
+    class SelfTestingSink : public RecordingSink {
+      public:
+        bool TestsFilesItself() const override { return true; }
+        void OnFile(const CString& name, const CString& fullPath) override {
+            events.push_back("file " + Utf8(name) + " " + Utf8(fullPath));
+        }
+    } sink;
+    Walk(Dos('d', "t"), sink);
+    std::vector<std::string> handed;
+    for (const auto& e : sink.events)
+        if (e.rfind("file ", 0) == 0)
+            handed.push_back(e.substr(5));
+    EXPECT_EQ(AsSet(handed), AsSet({"a.exe D:\\t\\a.exe", "b.txt D:\\t\\b.txt", "c.dll D:\\t\\sub\\c.dll"}));
+    EXPECT_EQ(sink.files, 3);
+    EXPECT_TRUE(sink.Executables().empty());
+    // Each file is handed over just after it is counted.
+    for (std::size_t i = 0; i < sink.events.size(); ++i) {
+        if (sink.events[i].rfind("file ", 0) == 0) {
+            EXPECT_EQ(sink.events[i - 1], "count");
+        }
+    }
+}
