@@ -224,11 +224,11 @@ std::size_t PageSize() {
 }
 
 // A read-only view of two pages or less is read rather than mapped when no one may write the file
-// meanwhile: it then holds exactly what a mapping would show, and reading it touches no more than
-// a look at its first page and one other would. Setting up and tearing down a mapping costs far
-// more than reading a few KiB (several times more where page tables are paravirtualised), and a
-// scan maps every file it meets; larger views stay mappings, so their cost does not grow with
-// their size.
+// meanwhile, this handle included: it then holds exactly what a mapping would show, and reading it
+// touches no more than a look at its first page and one other would. Setting up and tearing down a
+// mapping costs far more than reading a few KiB (several times more where page tables are
+// paravirtualised), and a scan maps every file it meets; larger views stay mappings, so their cost
+// does not grow with their size.
 std::size_t CopiedViewLimit() {
     return 2 * PageSize();
 }
@@ -575,7 +575,7 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (!write && !mapping->file->othersMayWrite && length <= CopiedViewLimit())
+    if (!write && !mapping->file->writable && !mapping->file->othersMayWrite && length <= CopiedViewLimit())
         return CopiedView(mapping->file->fd, static_cast<off_t>(offset), length);
     if (!write)
         InstallBusGuard();

@@ -182,16 +182,19 @@ TEST(FileMapping, SmallViewsShowTheFileAsTheSharingRuleAllows) {
         DWORD share;
         std::size_t size;
         bool showsLaterWrites;
+        DWORD access = GENERIC_READ;
     } cases[] = {
         {FILE_SHARE_READ, 1, false},
         {FILE_SHARE_READ, static_cast<std::size_t>(2 * page), false},
         {FILE_SHARE_READ, static_cast<std::size_t>(2 * page + 1), true},
         {FILE_SHARE_READ | FILE_SHARE_WRITE, 100, true},
+        {FILE_SHARE_READ, 100, true, GENERIC_READ | GENERIC_WRITE}, // the handle's own writes show
     };
     for (const auto& c : cases) {
         TempTree tree;
         std::string path = tree.File("file", std::string(c.size, 'A'));
-        HANDLE file = OpenForReading(LinuxPathToDos(path), c.share);
+        HANDLE file = CreateFileW(LinuxPathToDos(path), c.access, c.share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_COMMIT, 0, 0, nullptr);
         auto* view = static_cast<const volatile char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
         ASSERT_NE(view, nullptr) << c.size;
